@@ -1,0 +1,34 @@
+#!/bin/sh
+# Builds Tarnwick if needed and runs Tarnwick.exe under Wine with the given
+# arguments. Linux paths are accepted: /home/me/x becomes Z:\home\me\x and
+# a relative a/b becomes a\b (Wine maps the current folder).
+# All runs share one prefix and a persistent wineserver, so what one run
+# copies the next one can paste.
+set -eu
+root=$(cd "$(dirname -- "$0")/.." && pwd)
+log="$root/build/last-build.log"
+mkdir -p "$root/build"
+if ! "$root/scripts/build.sh" >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "run: the build failed" >&2
+    exit 1
+fi
+
+TW_WINEPREFIX=${TW_RUN_WINEPREFIX:-$root/build/wine-run}
+. "$root/scripts/wine-env.sh"
+tw_wine_prepare
+
+position=0
+for arg in "$@"; do
+    position=$((position + 1))
+    [ "$position" = 1 ] && set --
+    case "$position:$arg" in
+        1:/\? | 1:/[Cc][Ll][Ee][Aa][Rr] | 1:/[Pp][Aa][Ss][Tt][Ee] | 1:/[Ff][Oo][Rr][Cc][Ee][Pp][Aa][Ss][Tt][Ee]) ;;
+        *:/*) arg="Z:$(printf '%s' "$arg" | tr '/' '\\')" ;;
+        *:*/*) arg=$(printf '%s' "$arg" | tr '/' '\\') ;;
+    esac
+    set -- "$@" "$arg"
+done
+
+exe="${TW_BUILD_DIR:-$root/build/win32}/bin/Tarnwick.exe"
+exec wine "$exe" "$@"

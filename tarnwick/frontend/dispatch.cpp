@@ -1,0 +1,57 @@
+#include <cstdio>
+#include <cstring>
+
+#include "../copy/copy.h"
+#include "../paste/paste.h"
+#include "frontend.h"
+
+namespace tw {
+
+namespace {
+
+constexpr int kExitUsage = -1;
+constexpr int kExitRegistration = 100;
+
+void printUsage() {
+    std::fputs("Tarnwick 2.0\n"
+               "\n"
+               "Syntax:-\n"
+               "\tTarnwick  path1 [path2...]\n"
+               "\tTarnwick  /[FORCE]PASTE path\n"
+               "\tTarnwick  /CLEAR\n"
+               "\n",
+               stdout);
+}
+
+// Switches compare without regard to ASCII case only, whatever the locale.
+bool isSwitch(const char* arg, const char* name) {
+    for (;; ++arg, ++name) {
+        char a = *arg, b = *name;
+        if (a >= 'a' && a <= 'z') a = char(a - 'a' + 'A');
+        if (a != b) return false;
+        if (!a) return true;
+    }
+}
+
+}  // namespace
+
+int dispatch(int argc, char** argv) {
+    if (!registerFormats()) return kExitRegistration;
+    if (argc < 2 || std::strcmp(argv[1], "/?") == 0) {
+        printUsage();
+        return kExitUsage;
+    }
+    if (isSwitch(argv[1], "/CLEAR")) return clearClipboard() ? 0 : 1;
+
+    bool paste = isSwitch(argv[1], "/PASTE");
+    bool forcePaste = isSwitch(argv[1], "/FORCEPASTE");
+    if (!paste && !forcePaste) return copyPaths(argv + 1, argc - 1) ? 0 : 1;
+
+    if (argc != 3) {
+        messageBox("Paste path not specified or incorrect.", MB_ICONWARNING);
+        return kExitUsage;
+    }
+    return pasteFromClipboard(argv[2], forcePaste) ? 0 : 1;
+}
+
+}  // namespace tw

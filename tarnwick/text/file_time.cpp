@@ -1,0 +1,42 @@
+#include "file_time.h"
+
+#include "../../common/handles.h"
+
+namespace tw {
+
+std::string formatFileTime(const FILETIME& time) {
+    FILETIME local;
+    SYSTEMTIME st;
+    ::FileTimeToLocalFileTime(&time, &local);
+    ::FileTimeToSystemTime(&local, &st);
+
+    char text[128] = {};
+    int n = ::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, &st, nullptr, text, 127);
+    int at = 0;
+    if (n > 0) {
+        text[n - 1] = ' ';
+        at = n;
+    }
+    // With no room left for the time the date stands alone, without the
+    // blank that would have led into it.
+    if (127 - at <= 1 || ::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, text + at, 127 - at) == 0) {
+        text[at > 0 ? at - 1 : 0] = '\0';
+    }
+    return text;
+}
+
+bool getFileTimeAndSize(const char* path, FILETIME* lastWriteTime, uint32_t* size) {
+    unique_hfile file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    if (!file) return false;
+    bool ok = true;
+    if (lastWriteTime && !::GetFileTime(file.get(), nullptr, nullptr, lastWriteTime)) ok = false;
+    if (ok && size) {
+        DWORD low = ::GetFileSize(file.get(), nullptr);
+        *size = low;
+        ok = low != INVALID_FILE_SIZE;
+    }
+    return ok;
+}
+
+}  // namespace tw

@@ -1,0 +1,207 @@
+// End-to-end harness: runs the real programs under Wine and watches them.
+//
+// A test starts Tarnwick.exe (or Setup.exe) as a child process, captures
+// its standard output and exit code, and answers every message box the
+// child shows: the box is found by class "#32770" and process id, its text
+// read from the static with id 0xFFFF, its buttons, default button and icon
+// recorded, and the button that the test's Answer picks is pressed.
+// Clipboard helpers put arbitrary bytes under any format and read them back.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+using Bytes = std::vector<uint8_t>;
+
+// ---- paths ----------------------------------------------------------------
+
+std::string toWindowsPath(const std::string& unixPath);  // "/a/b" -> "Z:\a\b"
+std::string binDir();                                    // holds Tarnwick.exe, Setup.exe
+std::string tarnwickExe();
+std::string setupExe();
+std::string sourceDir();  // the repository, as a Windows path
+std::string testsDir();   // folder of the running test program (clipholder.exe lives here)
+
+// A fresh folder under the Wine temp folder, removed with everything in it
+// (attributes cleared first) when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+// ---- files ----------------------------------------------------------------
+
+void writeFile(const std::string& path, const std::string& content);
+void writeFile(const std::string& path, const Bytes& content);
+std::string readFile(const std::string& path);  // throws std::runtime_error if unreadable
+bool exists(const std::string& path);
+bool isDir(const std::string& path);
+void makeDir(const std::string& path);
+void removeTree(const std::string& path);  // clears attributes, deletes, no error if missing
+DWORD attributes(const std::string& path);  // INVALID_FILE_ATTRIBUTES if missing
+void setAttributes(const std::string& path, DWORD attributes);
+uint64_t lastWriteTime(const std::string& path);
+void setLastWriteTime(const std::string& path, uint64_t fileTime);
+// Names in a folder as the directory search reports them (no "." or "..").
+std::vector<std::string> listDir(const std::string& path);
+
+// Opens a file with share mode 0 until the object goes, so no other process
+// can open it.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    HANDLE handle_;
+};
+
+// Deterministic pseudo-random bytes (incompressible) and repetitive text.
+Bytes randomBytes(size_t n, uint32_t seed = 1);
+std::string repeatedText(size_t n);
+
+// ---- windows and message boxes --------------------------------------------
+
+struct Box {
+    HWND hwnd = nullptr;
+    std::string caption;
+    std::string text;          // static 0xFFFF; empty for a dialog
+    std::vector<int> buttons;  // ids present among IDOK..IDNO
+    int defaultButton = 0;     // DM_GETDEFID
+    std::string icon;          // "warning", "error", "question", "information" or ""
+    bool has(int id) const;
+};
+
+// Picks the button to press for a box.
+using Answer = std::function<int(const Box&)>;
+// OK when the box has it, else Cancel.
+int defaultAnswer(const Box& box);
+// Presses the given ids for successive boxes, then falls back to defaultAnswer.
+Answer pressInOrder(std::vector<int> ids);
+
+Box readBox(HWND box);
+void press(HWND window, int id);
+bool waitGone(HWND window, DWORD timeoutMs = 10000);
+// Sets the text of a control in another process (WM_SETTEXT).
+void setControlText(HWND dialog, int id, const std::string& text);
+std::string controlText(HWND dialog, int id);
+
+// A child process, for tests that drive it step by step.
+class Process {
+public:
+    Process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd = "",
+            bool captureOutput = true);
+    // Starts with a raw command line (the program name is not added).
+    static std::unique_ptr<Process> raw(const std::string& exe, const std::string& commandLine,
+                                        const std::string& cwd = "");
+    ~Process();  // kills the child if it is still running
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    DWORD pid() const { return pid_; }
+    bool wait(DWORD timeoutMs);  // true when the process ended
+    bool running() const;
+    DWORD exitCode() const;      // STILL_ACTIVE while running
+    void kill();
+    std::string output() const;  // stdout so far (\r removed)
+    std::string errors() const;  // stderr so far
+
+    // The first visible top-level "#32770" window of this process whose
+    // caption matches (and, if given, which passes the filter); nullptr when
+    // none appears in time.
+    HWND waitForWindow(const std::string& caption, DWORD timeoutMs,
+                       const std::function<bool(HWND)>& filter = {}) const;
+    HWND waitForMessageBox(const std::string& caption, DWORD timeoutMs = 20000) const;
+    // A dialog (not a message box) that holds the given control.
+    HWND waitForDialog(const std::string& caption, int controlId, DWORD timeoutMs = 20000) const;
+
+private:
+    Process() = default;
+    void start(const std::string& exe, const std::string& commandLine, const std::string& cwd, bool capture);
+    struct Pipes;
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+    std::shared_ptr<Pipes> pipes_;
+};
+
+struct RunResult {
+    DWORD exitCode = 0;
+    bool timedOut = false;
+    std::string out;                 // stdout, \r removed
+    std::vector<std::string> lines;  // out split at \n (a final empty piece dropped)
+    std::string err;
+    std::vector<Box> boxes;          // every box shown, in order
+};
+
+struct RunOptions {
+    std::string cwd;
+    Answer answer;           // defaultAnswer when empty
+    DWORD timeoutMs = 120000;
+};
+
+// Starts the program, answers each of its boxes, waits for it to end.
+RunResult run(const std::string& exe, const std::vector<std::string>& args, const RunOptions& options = {});
+RunResult runTarnwick(const std::vector<std::string>& args, const RunOptions& options = {});
+
+std::string quoteArgument(const std::string& arg);
+
+// ---- clipboard ------------------------------------------------------------
+
+UINT formatId(const std::string& name);  // registered id of a format name
+// Empties the clipboard and puts bytes under the named format.
+void putClipboard(const std::string& formatName, const Bytes& bytes);
+// Adds bytes under another format without emptying.
+void addClipboard(const std::string& formatName, const Bytes& bytes);
+void putClipboardText(const std::string& text);
+std::optional<Bytes> getClipboard(const std::string& formatName);
+std::optional<std::string> getClipboardText();
+// Names of every format present (registered names; predefined ones as "#<id>").
+std::vector<std::string> clipboardFormats();
+void emptyClipboard();
+// The clipboard as a whole, for "left exactly as it was" checks.
+struct ClipboardSnapshot {
+    std::vector<std::pair<std::string, Bytes>> formats;
+    bool operator==(const ClipboardSnapshot& o) const { return formats == o.formats; }
+};
+ClipboardSnapshot snapshotClipboard();
+
+// Holds the clipboard open from another process (clipholder.exe, with a
+// window as owner, so that OpenClipboard in a third process fails).
+class ClipboardHolder {
+public:
+    ClipboardHolder();
+    ~ClipboardHolder();
+    ClipboardHolder(const ClipboardHolder&) = delete;
+    ClipboardHolder& operator=(const ClipboardHolder&) = delete;
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE input_ = nullptr;
+};
+
+// ---- registry ---------------------------------------------------------------
+
+bool keyExists(HKEY root, const std::string& subKey);
+std::optional<std::string> regString(HKEY root, const std::string& subKey, const std::string& value);
+std::optional<DWORD> regDword(HKEY root, const std::string& subKey, const std::string& value);
+void deleteTree(HKEY root, const std::string& subKey);
+
+}  // namespace e2e
