@@ -1,11 +1,133 @@
 #include "paste.h"
 
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "../../common/handles.h"
 #include "../frontend/frontend.h"
+#include "block_walk.h"
+#include "paste_context.h"
 
 namespace tw {
 
-bool pasteFromClipboard(const char* /*destination*/, bool /*force*/) {
-    return runCommand([] { throw "Pasting is not available in this build."; });
+namespace {
+
+constexpr size_t kMaxDestination = MAX_PATH;  // 260 characters pass
+
+// The folder that the destination text stands for, without a trailing
+// backslash ("D:\" gives "D:"), so that a name joins it with one backslash.
+std::string prepareDestination(const char* destination) {
+    if (std::strlen(destination) > kMaxDestination) throw "Paste path too long.";
+    char folder[kMaxDestination + 1];
+    std::strcpy(folder, destination);
+    // A file, or any item that is not a folder, stands for the folder that
+    // holds it.
+    if (!::PathIsDirectoryA(folder)) ::PathRemoveFileSpecA(folder);
+    if (!folder[0]) std::strcpy(folder, ".");
+    if (!::PathIsDirectoryA(folder)) throw "Paste path does not exist.";
+    if (endsWithBackslash(folder, ansiLeadByte)) folder[std::strlen(folder) - 1] = '\0';
+    return folder;
+}
+
+// Format index 2 (tree block) before index 1 (single file); 0 for none.
+uint32_t availableFormat() {
+    for (uint32_t index = kFormatCount; index >= 1; --index)
+        if (::IsClipboardFormatAvailable(formatTable[index])) return index;
+    return 0;
+}
+
+}  // namespace
+
+bool ansiLeadByte(unsigned char byte) {
+    return ::IsDBCSLeadByte(byte) != FALSE;
+}
+
+void PasteContext::paste(const char* destination, bool force) {
+    force_ = force;
+    const std::string folder = prepareDestination(destination);
+
+    std::fputs("Reading clipboard...\n", stdout);
+    uint32_t format = availableFormat();
+    if (!format) throw "The clipboard does not contain data in Tarnwick format.";
+
+    // Declared in this order so that a failure unlocks the block first and
+    // then closes the clipboard.
+    clipboard_session clipboard;
+    if (!clipboard) throw "Error opening clipboard.";
+    HANDLE data = ::GetClipboardData(formatTable[format]);
+    if (!data) throw "Error getting clipboard data.";
+    unique_hglobal_locked lock(data);
+    if (!lock) throw "Error getting clipboard data.";
+    // The block belongs to the clipboard: it is read where it lies, within
+    // the size of its memory, and never changed or freed.
+    const auto* block = static_cast<const uint8_t*>(lock.get());
+    const size_t length = ::GlobalSize(data);
+    std::fputc('\n', stdout);
+
+    if (format == 1) {
+        CheckedSingleFile single = readCheckedSingleFile(block, length, ansiLeadByte);
+        restoreFile(folder + "\\" + single.info->name, *single.info, single.bytes);
+    } else {
+        walkTree(block, length, folder);
+    }
+
+    std::fputs("\nDone.\n", stdout);
+    lock.unlock();
+    clipboard.close();
+}
+
+void PasteContext::walkTree(const uint8_t* block, size_t length, const std::string& folder) {
+    TreeBlockReader reader(block, length);
+    placed_.clear();
+    placed_.reserve(rowsToReserve(reader, length));
+
+    while (!reader.done()) {
+        const CheckedEntry checked = nextCheckedEntry(reader, ansiLeadByte);
+        const TreeEntry& e = checked.entry;
+
+        // The reader guarantees that a parent index names an earlier row.
+        const std::string* parentPath = &folder;
+        bool skip = false;
+        if (e.parentIndex >= 0) {
+            const PlacedEntry& parent = placed_[size_t(e.parentIndex)];
+            parentPath = &parent.path;
+            skip = parent.skip;
+        }
+
+        std::string path;
+        if (e.file) {
+            if (!skip) {
+                path = *parentPath + "\\" + e.file->name;
+                // A written file's row is skipped; a declined one is not.
+                skip = restoreFile(path, *e.file, checked.bytes);
+            }
+        } else if (e.folder) {
+            if (!skip) {
+                path = *parentPath + "\\" + e.folder->name;
+                skip = restoreFolder(path, *e.folder);
+            }
+        } else {
+            skip = true;
+            if (messageBox("Unknown entry type in Tarnwick data.", MB_OKCANCEL | MB_ICONERROR) != IDOK) throw "";
+        }
+        if (skip) path.clear();
+        placed_.push_back(PlacedEntry{e.head, std::move(path), skip});
+    }
+    placed_.clear();
+}
+
+bool pasteFromClipboard(const char* destination, bool force) {
+    return runCommand([&] {
+        PasteContext context;
+        try {
+            context.paste(destination, force);
+        } catch (const std::bad_alloc&) {
+            throw "Not enough memory.";
+        }
+    });
 }
 
 }  // namespace tw
