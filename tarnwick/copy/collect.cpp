@@ -1,0 +1,130 @@
+// The copy command and the walk over its paths.
+#include <windows.h>
+
+#include <cstdio>
+#include <new>
+
+#include "../../common/handles.h"
+#include "../frontend/frontend.h"
+#include "copy.h"
+#include "entry_list.h"
+#include "messages.h"
+#include "pack_file.h"
+
+namespace tw {
+
+namespace {
+
+// Ends the current progress line exactly once, also when an error unwinds
+// the walk, so that the console is tidy before the message box appears.
+class ProgressLine {
+public:
+    ProgressLine() = default;
+    ~ProgressLine() {
+        if (open_) std::fputc('\n', stdout);
+    }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    void end() {
+        if (open_) std::fputc('\n', stdout);
+        open_ = false;
+    }
+
+private:
+    bool open_ = true;
+};
+
+// The folder a path leads to, links followed. False when it cannot be
+// opened for the query.
+bool folderIdentity(const std::string& path, FolderIdentity& id) {
+    unique_hfile folder(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!folder || !::GetFileInformationByHandle(folder.get(), &info)) return false;
+    id.volume = info.dwVolumeSerialNumber;
+    id.index = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    return true;
+}
+
+}  // namespace
+
+std::string findName(const std::string& path) {
+    WIN32_FIND_DATAA found;
+    unique_hfind search(::FindFirstFileA(path.c_str(), &found));
+    if (!search) return {};
+    return found.cFileName;
+}
+
+int32_t EntryList::addFolder(const std::string& /*path*/, int32_t parentIndex, uint32_t attributes,
+                             const std::string& name) {
+    int32_t index = appendFolder(std::make_unique<FolderRecord>(makeFolderRecord(parentIndex, name.c_str(), attributes)));
+    std::fputc('>', stdout);
+    return index;
+}
+
+void EntryList::collectPath(const std::string& path, int32_t parentIndex, uint32_t attributes,
+                            const std::string& givenName) {
+    std::fputs(path.c_str(), stdout);
+    ProgressLine line;
+
+    if (attributes == kUnknownAttributes) {
+        attributes = ::GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) throw kPathNotFound;
+    }
+    std::string name = givenName.empty() ? findName(path) : givenName;
+    // Windows reports "." for a path such as "dir\."; a record of that name
+    // would make a paste write beside its destination instead of into it.
+    if (name.empty() || isDotsOnly(name.c_str())) throw kUnnamedPath;
+
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        packFile(*this, path, parentIndex, attributes, name);
+        line.end();
+        return;
+    }
+
+    int32_t index = addFolder(path, parentIndex, attributes, name);
+    line.end();
+
+    // A link (junction, or a symlink under Wine) may lead back to a folder
+    // the walk is inside, and the walk would never end. Such a folder is
+    // recorded, as above, but not entered a second time. Links that lead
+    // elsewhere are followed like any folder. A link whose target cannot be
+    // identified is not entered, since it cannot be shown to be safe.
+    FolderIdentity id;
+    bool known = folderIdentity(path, id);
+    if (known) {
+        for (const FolderIdentity& outer : walking_)
+            if (outer == id) return;
+    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return;
+    }
+    if (known) walking_.push_back(id);
+    scope_exit leave([&] {
+        if (known) walking_.pop_back();
+    });
+
+    WIN32_FIND_DATAA found;
+    unique_hfind search(::FindFirstFileA((path + "\\*.*").c_str(), &found));
+    if (!search) throw kErrorFindingFiles;
+    do {
+        if (isDotsOnly(found.cFileName)) continue;
+        collectPath(path + "\\" + found.cFileName, index, found.dwFileAttributes, found.cFileName);
+    } while (::FindNextFileA(search.get(), &found));
+}
+
+bool copyPaths(char** paths, int count) {
+    return runCommand([&] {
+        try {
+            EntryList list;
+            for (int i = 0; i < count; ++i) list.collectPath(paths[i], kTopLevel, kUnknownAttributes, std::string());
+            list.publishBlock();
+        } catch (const std::bad_alloc&) {
+            // Records, names and tables come from the C++ heap; running out
+            // there is the same failure as running out for file contents.
+            throw kNotEnoughMemory;
+        }
+    });
+}
+
+}  // namespace tw

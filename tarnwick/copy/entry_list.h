@@ -1,0 +1,88 @@
+// The copy command's collection: one (record, stored bytes) pair per folder
+// and file, in the order the walk met them, with the counts and totals the
+// block is sized from.
+//
+// The bookkeeping (entry_list.cpp) is platform-free and unit-tested
+// natively. The walk and the publication are defined in collect.cpp and
+// publish.cpp, which call Windows; only the Windows build links them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../archive/block.h"
+#include "pack.h"
+
+namespace tw {
+
+constexpr uint32_t kUnknownAttributes = 0xFFFFFFFF;
+constexpr int32_t kTopLevel = -1;
+
+// Which folder a path really is, whatever links led to it.
+struct FolderIdentity {
+    uint32_t volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FolderIdentity& o) const { return volume == o.volume && index == o.index; }
+};
+
+// True for ".", "..", "..." and so on: names a directory search reports
+// that are no entries of their own.
+bool isDotsOnly(const char* name);
+
+class EntryList {
+public:
+    EntryList() = default;
+    ~EntryList();
+    EntryList(const EntryList&) = delete;
+    EntryList& operator=(const EntryList&) = delete;
+
+    // ---- walking and publishing (Windows) ----
+
+    // Collects the path and everything beneath it. attributes may be
+    // kUnknownAttributes and name empty for a path from the command line.
+    void collectPath(const std::string& path, int32_t parentIndex, uint32_t attributes, const std::string& name);
+    // Appends a folder record, writes ">" and returns the new entry's index.
+    int32_t addFolder(const std::string& path, int32_t parentIndex, uint32_t attributes, const std::string& name);
+    // Prints the totals and places the block on the clipboard.
+    void publishBlock();
+
+    // ---- bookkeeping ----
+
+    // Both raise kCopyTooLarge, leaving the list as it was, when the block or
+    // a total would no longer fit 32 bits.
+    int32_t appendFolder(std::unique_ptr<FolderRecord> record);
+    void appendFile(std::unique_ptr<FileRecord> record, HeapBytes stored);
+
+    size_t size() const { return entries_.size(); }
+    uint32_t fileCount() const { return fileCount_; }
+    uint32_t folderCount() const { return folderCount_; }
+    uint32_t totalUncompressed() const { return totalUncompressed_; }
+    uint32_t totalStored() const { return totalStored_; }
+
+    BlockPlan plan() const { return planBlock(fileCount_, folderCount_, totalStored_); }
+    // The entries as writeBlock takes them; valid while the list is unchanged.
+    std::vector<BlockEntry> blockEntries() const;
+
+private:
+    struct Entry {
+        // Declared in this order so that the stored bytes go before the record.
+        std::unique_ptr<FolderRecord> folder;
+        std::unique_ptr<FileRecord> file;
+        HeapBytes stored;
+    };
+    void checkRoom(uint32_t files, uint32_t folders, uint64_t uncompressed, uint64_t stored) const;
+
+    std::vector<Entry> entries_;
+    uint32_t fileCount_ = 0;
+    uint32_t folderCount_ = 0;
+    uint32_t totalUncompressed_ = 0;
+    uint32_t totalStored_ = 0;
+
+    // Folders the walk is inside, outermost first, for spotting links that
+    // lead back into one of them.
+    std::vector<FolderIdentity> walking_;
+};
+
+}  // namespace tw

@@ -1,0 +1,48 @@
+// Building the block and handing it to the clipboard.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "../../common/handles.h"
+#include "../frontend/frontend.h"
+#include "../text/format_size.h"
+#include "entry_list.h"
+#include "messages.h"
+
+namespace tw {
+
+void EntryList::publishBlock() {
+    std::fputc('\n', stdout);
+    if (totalUncompressed_ != 0 && fileCount_ > 1) {
+        std::printf("%s -> %s%s\n", formatSize(totalUncompressed_).c_str(), formatSize(totalStored_).c_str(),
+                    formatRatio(totalStored_, totalUncompressed_).c_str());
+    }
+
+    BlockPlan block = plan();
+    // The appends refuse earlier; this guards the allocation itself.
+    if (block.length > 0xFFFFFFFF) throw kCopyTooLarge;
+    std::vector<BlockEntry> parts = blockEntries();
+
+    unique_hglobal memory(::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, SIZE_T(block.length)));
+    if (!memory) throw kNotEnoughMemory;
+    {
+        unique_hglobal_locked view(memory.get());
+        if (!view) throw kNotEnoughMemory;
+        writeBlock(static_cast<uint8_t*>(view.get()), block, parts.data(), parts.size());
+    }
+
+    // Opened only now, and held only to empty and set: other programs are
+    // locked out of the clipboard while it is open.
+    clipboard_session clipboard;
+    if (!clipboard) throw kErrorOpeningClipboard;
+    std::fputs("Copying data to clipboard...\n", stdout);
+    ::EmptyClipboard();
+    if (!::SetClipboardData(formatTable[block.version], memory.get())) throw kErrorSettingClipboard;
+    // The clipboard owns the memory from here; freeing it would pull the
+    // block from under every later reader.
+    memory.release();
+    clipboard.close();
+    std::fputs("Done.\n", stdout);
+}
+
+}  // namespace tw
