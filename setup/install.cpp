@@ -1,0 +1,166 @@
+// Installation: the program files, the uninstall key and the OK button.
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cstring>
+
+#include "resources/resource.h"
+#include "setup.h"
+
+namespace setup {
+
+const char* const ProgramFiles[kProgramFileCount] = {"Setup.exe", "Tarnwick.exe", "zlib1.dll", "ReadMe.txt"};
+
+const RegistryEntry UninstallEntries[2] = {
+    {HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", "Tarnwick"},
+    {HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", "\"%s\""},
+};
+
+namespace {
+
+// PathAppendA fails on overflow and leaves its buffer as it was; the
+// result must be checked or the folder itself would be used as the file.
+bool joinPath(char (&path)[MAX_PATH], const char* folder, const char* name) {
+    path[0] = '\0';
+    if (std::strlen(folder) >= MAX_PATH) return false;
+    std::strcpy(path, folder);
+    if (!PathAppendA(path, name)) {
+        path[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool isRetryable(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_BUSY;
+}
+
+// Both names refer to one file on disk (same volume, same file index).
+bool sameFile(const char* a, const char* b) {
+    BY_HANDLE_FILE_INFORMATION infoA{};
+    BY_HANDLE_FILE_INFORMATION infoB{};
+    auto query = [](const char* path, BY_HANDLE_FILE_INFORMATION& info) {
+        HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        bool ok = GetFileInformationByHandle(h, &info) != FALSE;
+        CloseHandle(h);
+        return ok;
+    };
+    return query(a, infoA) && query(b, infoB) && infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+           infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+}
+
+}  // namespace
+
+bool programFilePath(int index, char (&path)[MAX_PATH]) {
+    return joinPath(path, installFolder, ProgramFiles[index]);
+}
+
+void copyProgramFiles() {
+    // A folder too long to hold the file names is refused before anything
+    // is created in it.
+    char target[MAX_PATH];
+    for (int i = 0; i < kProgramFileCount; ++i)
+        if (!programFilePath(i, target)) throw "Error creating destination folder.";
+
+    if (!CreateDirectoryA(installFolder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        throw "Error creating destination folder.";
+
+    // The installation set is taken from the current directory.
+    char source[MAX_PATH];
+    DWORD length = GetCurrentDirectoryA(MAX_PATH, source);
+    if (length == 0 || length >= MAX_PATH) throw "Error copying file.";
+
+    for (int i = 0; i < kProgramFileCount; ++i) {
+        char from[MAX_PATH];
+        if (!joinPath(from, source, ProgramFiles[i])) throw "Error copying file.";
+        programFilePath(i, target);
+        // Installing into the folder Setup was started from: the file is
+        // already in place. Copying it onto itself would fail, and the
+        // roll-back would then delete the user's only copy.
+        if (sameFile(from, target)) continue;
+        if (!CopyFileA(from, target, FALSE)) throw "Error copying file.";
+    }
+}
+
+void deleteProgramFiles() {
+    if (GetFileAttributesA(installFolder) == INVALID_FILE_ATTRIBUTES) return;
+
+    for (int i = 0; i < kProgramFileCount; ++i) {
+        char path[MAX_PATH];
+        if (!programFilePath(i, path)) throw "Error deleting file.";
+        if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) continue;
+        // The Setup that started a self-removal run may still be running
+        // from this folder; a locked file is retried for up to 4.5 seconds.
+        for (int attempt = 1;; ++attempt) {
+            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+            if (DeleteFileA(path)) break;
+            DWORD error = GetLastError();
+            if (attempt == 10 || !isRetryable(error)) throw "Error deleting file.";
+            Sleep(500);
+        }
+    }
+    if (!RemoveDirectoryA(installFolder)) throw "Error removing directory.";
+}
+
+void applySetup() {
+    bool filesCopied = false;
+    bool installed = false;
+    try {
+        if (freshInstall) {
+            // A folder name longer than the buffer is refused, not cut: a cut
+            // name is a different folder from the one shown. This happens
+            // before the roll-back guard, which would otherwise clean up the
+            // folder of an earlier attempt.
+            if (GetWindowTextLengthA(GetDlgItem(mainDialog, IDC_INSTALL_FOLDER)) >= MAX_PATH)
+                throw "Error creating destination folder.";
+            try {
+                GetDlgItemTextA(mainDialog, IDC_INSTALL_FOLDER, installFolder, MAX_PATH);
+                copyProgramFiles();
+                filesCopied = true;
+                char setupPath[MAX_PATH];
+                programFilePath(kSetupExe, setupPath);
+                writeRegistryEntries(UninstallEntries, rowCount(UninstallEntries), setupPath);
+                installed = true;
+            } catch (...) {
+                // Leave no half installation behind; the user sees only the
+                // failure that started the roll-back.
+                if (filesCopied) {
+                    try {
+                        deleteRegistryEntries(UninstallEntries, rowCount(UninstallEntries));
+                    } catch (...) {
+                    }
+                }
+                try {
+                    deleteProgramFiles();
+                } catch (...) {
+                }
+                throw;
+            }
+        }
+
+        char target[MAX_PATH];
+        if (!programFilePath(kTarnwickExe, target)) throw "Error creating shortcuts.";
+        IntegrationOptions options;
+        optionsFromDialog(options, mainDialog);
+        writeIntegrationOptions(options, HKEY_LOCAL_MACHINE, kUninstallKey);
+        if (!freshInstall) removeShellIntegration(options);
+        createShellIntegration(options, target);
+        SHChangeNotify(SHCNE_ALLEVENTS, SHCNF_IDLIST, nullptr, nullptr);
+        if (freshInstall) messageBox(mainDialog, "Tarnwick setup complete.", MB_ICONINFORMATION);
+        EndDialog(mainDialog, 0);
+        return;
+    } catch (const char* text) {
+        messageBox(mainDialog, text, MB_ICONWARNING);
+    } catch (...) {
+        messageBox(mainDialog, kUnknownError, MB_ICONERROR);
+    }
+    // Once registered, the installation stands even though a later step
+    // failed; before that the user may correct the folder and try again.
+    if (installed) EndDialog(mainDialog, 0);
+}
+
+}  // namespace setup

@@ -1,0 +1,228 @@
+// Setup's entry, the two dialogs and the folder picker.
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cstring>
+#include <vector>
+
+#include "common/handles.h"
+#include "resources/resource.h"
+#include "setup.h"
+
+namespace setup {
+
+HINSTANCE instance = nullptr;
+char installFolder[MAX_PATH] = "";
+bool freshInstall = true;
+HWND mainDialog = nullptr;
+
+int messageBox(HWND owner, const char* text, UINT type) {
+    return MessageBoxA(owner, text, kCaption, type);
+}
+
+void detectInstallation() {
+    DWORD type = REG_SZ;
+    DWORD size = sizeof installFolder;
+    LSTATUS status = SHGetValueA(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", &type,
+                                 installFolder, &size);
+    // Only a terminated text counts; anything else is treated like no
+    // installation at all rather than read past the buffer.
+    bool usable = status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0 &&
+                  std::memchr(installFolder, 0, size) != nullptr;
+    if (!usable) {
+        installFolder[0] = '\0';
+        freshInstall = true;
+        return;
+    }
+    freshInstall = false;
+    PathUnquoteSpacesA(installFolder);
+    PathRemoveFileSpecA(installFolder);
+}
+
+void centreWindow(HWND window) {
+    RECT box{};
+    RECT work{};
+    GetWindowRect(window, &box);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    int width = box.right - box.left;
+    int height = box.bottom - box.top;
+    int x = (work.left + work.right - width) / 2;
+    int y = (work.top + work.bottom - height) / 2;
+    SetWindowPos(window, nullptr, x, y, -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void initInstallDialog() {
+    if (freshInstall) {
+        // The drive of the Windows folder, whatever letter it has.
+        std::strcpy(installFolder, "C:\\");
+        char windows[MAX_PATH];
+        UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) std::strcpy(installFolder, windows);
+        installFolder[3] = '\0';
+        PathAppendA(installFolder, "Program Files\\Tarnwick");
+    }
+    SetDlgItemTextA(mainDialog, IDC_INSTALL_FOLDER, installFolder);
+    // The folder of an existing installation cannot be moved.
+    EnableWindow(GetDlgItem(mainDialog, IDC_INSTALL_FOLDER), freshInstall);
+    EnableWindow(GetDlgItem(mainDialog, IDC_BROWSE), freshInstall);
+
+    IntegrationOptions options;
+    if (freshInstall) {
+        options.sendTo = true;
+        options.quickLaunch = false;
+        options.folderVerb = false;
+        options.newMenu = true;
+        optionsToDialog(options, mainDialog);
+        SetDlgItemTextA(mainDialog, IDOK, "Install");
+    } else {
+        readIntegrationOptions(options, HKEY_LOCAL_MACHINE, kUninstallKey);
+        optionsToDialog(options, mainDialog);
+    }
+}
+
+void browseForInstallFolder() {
+    tw::com_ptr<IMalloc> allocator;
+    if (FAILED(SHGetMalloc(allocator.put())) || !allocator) return;
+
+    BROWSEINFOA info;
+    std::memset(&info, 0, sizeof info);
+    info.hwndOwner = mainDialog;
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+    if (!chosen) return;
+
+    char path[MAX_PATH] = "";
+    // The chosen folder is the parent; the program gets a folder of its own.
+    if (SHGetPathFromIDListA(chosen, path) && PathAppendA(path, "Tarnwick"))
+        SetDlgItemTextA(mainDialog, IDC_INSTALL_FOLDER, path);
+    allocator->Free(chosen);
+}
+
+namespace {
+
+void showSetupIcon(HWND window) {
+    HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SETUP));
+    SetClassLongA(window, GCL_HICON, static_cast<LONG>(reinterpret_cast<LONG_PTR>(icon)));
+}
+
+}  // namespace
+
+INT_PTR CALLBACK installDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    // A dialog procedure is called from the system: nothing may leave it.
+    try {
+        switch (message) {
+        case WM_INITDIALOG:
+            mainDialog = window;
+            showSetupIcon(window);
+            centreWindow(window);
+            initInstallDialog();
+            return TRUE;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+            case IDOK:
+                applySetup();
+                break;
+            case IDCANCEL:
+                EndDialog(window, 1);
+                break;
+            case IDC_BROWSE:
+                browseForInstallFolder();
+                break;
+            default:
+                break;
+            }
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    } catch (...) {
+        return TRUE;
+    }
+}
+
+INT_PTR CALLBACK maintenanceDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    try {
+        switch (message) {
+        case WM_INITDIALOG:
+            showSetupIcon(window);
+            centreWindow(window);
+            return TRUE;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+            case IDCANCEL:
+            case IDC_CUSTOMIZE:
+                EndDialog(window, LOWORD(wParam));
+                break;
+            case IDC_UNINSTALL:
+                if (MessageBoxA(window, "Are you sure you want to uninstall Tarnwick?", kCaption,
+                                MB_YESNO | MB_ICONQUESTION) == IDYES)
+                    EndDialog(window, IDC_UNINSTALL);
+                break;
+            default:
+                break;
+            }
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    } catch (...) {
+        return TRUE;
+    }
+}
+
+namespace {
+
+int runInstallDialog() {
+    return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_INSTALL), nullptr,
+                                            installDialogProc, 0));
+}
+
+int run(HINSTANCE module, const char* tail) {
+    instance = module;
+
+    if (tail && *tail) {
+        // The self-removal run: the tail names the program folder, quoted
+        // when it holds a blank. It is unquoted at full length first and
+        // refused when it does not fit, because cutting it short would
+        // name a different folder, and that folder's files would go.
+        freshInstall = false;
+        std::vector<char> folder(tail, tail + std::strlen(tail) + 1);
+        PathUnquoteSpacesA(folder.data());
+        if (std::strlen(folder.data()) >= MAX_PATH) {
+            showNotRemovedMessage(folder.data());
+            return 1;
+        }
+        std::strcpy(installFolder, folder.data());
+        return runSelfRemoval();
+    }
+
+    CoInitialize(nullptr);
+    tw::scope_exit uninitialise([] { CoUninitialize(); });
+    detectInstallation();
+    int code;
+    if (freshInstall) {
+        code = runInstallDialog();
+    } else {
+        INT_PTR choice = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAINTENANCE), nullptr,
+                                         maintenanceDialogProc, 0);
+        if (choice == IDC_CUSTOMIZE)
+            code = runInstallDialog();
+        else if (choice == IDC_UNINSTALL)
+            code = uninstall();
+        else
+            code = 1;
+    }
+    return code;
+}
+
+}  // namespace
+}  // namespace setup
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    try {
+        return setup::run(instance, commandLine);
+    } catch (...) {
+        return 1;
+    }
+}

@@ -1,0 +1,96 @@
+// Setup: installs Tarnwick, changes its shell integration later and
+// uninstalls it again. Every command catches its own failures; inside a
+// command they travel as a thrown constant message text.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "options.h"
+
+namespace setup {
+
+// ---- process-wide state -----------------------------------------------------
+
+extern HINSTANCE instance;
+// The program folder; at most 259 characters.
+extern char installFolder[MAX_PATH];
+// True when no installation was found at start. Fixed for the process.
+extern bool freshInstall;
+// The installation dialog: owner of the folder picker and of OK's boxes.
+extern HWND mainDialog;
+
+constexpr const char kCaption[] = "Tarnwick Setup";
+constexpr const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnwick";
+constexpr const char kUnknownError[] = "An unknown error occured!";
+
+// Every box of Setup carries the caption "Tarnwick Setup".
+int messageBox(HWND owner, const char* text, UINT type);
+
+// ---- entry and dialogs (main.cpp) ---------------------------------------------
+
+void detectInstallation();
+void centreWindow(HWND window);
+void initInstallDialog();
+void browseForInstallFolder();
+INT_PTR CALLBACK installDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK maintenanceDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---- installation (install.cpp) -----------------------------------------------
+
+enum ProgramFileIndex { kSetupExe = 0, kTarnwickExe = 1, kZlibDll = 2, kReadMe = 3, kProgramFileCount = 4 };
+extern const char* const ProgramFiles[kProgramFileCount];
+
+// installFolder joined with the name at that index. Returns false, and
+// leaves the buffer empty, when the two do not fit in MAX_PATH characters:
+// a path that was cut short would name some other file.
+bool programFilePath(int index, char (&path)[MAX_PATH]);
+
+void copyProgramFiles();
+void deleteProgramFiles();
+void applySetup();
+
+// ---- shell integration (integration.cpp) -------------------------------------
+
+struct RegistryEntry {
+    HKEY root;
+    const char* subKey;
+    const char* valueName;  // "" is the key's default value
+    const char* format;     // "%s" is the path given when writing, "%%" a "%"
+};
+
+extern const RegistryEntry UninstallEntries[2];
+extern const RegistryEntry FolderVerbEntries[2];
+extern const RegistryEntry NewTypeEntries[6];
+
+template <std::size_t N>
+constexpr std::size_t rowCount(const RegistryEntry (&)[N]) {
+    return N;
+}
+
+void writeRegistryEntries(const RegistryEntry* table, std::size_t count, const char* path);
+void deleteRegistryEntries(const RegistryEntry* table, std::size_t count);
+
+void readIntegrationOptions(IntegrationOptions& options, HKEY root, const char* subKey);
+LSTATUS writeIntegrationOptions(const IntegrationOptions& options, HKEY root, const char* subKey);
+void optionsFromDialog(IntegrationOptions& options, HWND dialog);
+void optionsToDialog(const IntegrationOptions& options, HWND dialog);
+
+void sendToShortcutPath(char (&path)[MAX_PATH]);
+void quickLaunchShortcutPath(char (&path)[MAX_PATH]);
+
+void createShellIntegration(const IntegrationOptions& options, const char* target);
+// Removes what the cleared flags stand for; clears the flag of every
+// shortcut that already exists, so that creating afterwards leaves it alone.
+void removeShellIntegration(IntegrationOptions& options);
+void removeShortcut(const char* path, bool& flag);
+
+// ---- uninstallation (uninstall.cpp) -------------------------------------------
+
+int uninstall();
+int runSelfRemoval();
+void showNotRemovedMessage();
+void showNotRemovedMessage(const char* folder);
+
+}  // namespace setup
