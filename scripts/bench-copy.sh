@@ -1,0 +1,97 @@
+#!/bin/sh
+# Measures the copy command on a tree of about 100 MB: wall time and peak
+# resident memory of the Tarnwick process under Wine, for a few runs, and
+# the same for a run that only prints the usage text (Wine's own share).
+#   TW_BUILD_DIR        build folder of the Windows tree (default build/win32)
+#   TW_BENCH_DIR        where the tree is made once and kept (default build/bench-copy)
+#   TW_BENCH_RUNS       timed runs (default 3)
+#   TW_WINEPREFIX       Wine prefix (default build/wine-bench)
+set -eu
+root=$(cd "$(dirname -- "$0")/.." && pwd)
+"$root/scripts/build.sh" >/dev/null
+
+bench_dir=${TW_BENCH_DIR:-$root/build/bench-copy}
+: "${TW_WINEPREFIX:=$root/build/wine-bench}"
+export TW_WINEPREFIX
+. "$root/scripts/wine-env.sh"
+tw_wine_prepare
+
+exe="${TW_BUILD_DIR:-$root/build/win32}/bin/Tarnwick.exe"
+# Without a display a message box returns at once instead of waiting.
+unset DISPLAY
+
+exec python3 - "$exe" "$bench_dir" "${TW_BENCH_RUNS:-3}" <<'PY'
+import os, random, subprocess, sys, time
+
+exe, bench_dir, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+tree = os.path.join(bench_dir, "tree")
+marker = os.path.join(bench_dir, ".tree-v1")
+
+WORDS = ("clipboard folder archive record stored bytes compress level nine window "
+         "handle memory block index parent attribute time size name path copy paste "
+         "the a of to in and is for with on that this it as by be from").split()
+
+def make_tree():
+    rng = random.Random(20240611)
+    def text(n):
+        out, size = [], 0
+        while size < n:
+            line = " ".join(rng.choices(WORDS, k=rng.randint(4, 14))) + "\n"
+            out.append(line)
+            size += len(line)
+        return "".join(out)[:n].encode()
+    def put(rel, data):
+        path = os.path.join(tree, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    # Text that compresses, spread over nested folders.
+    for i in range(600):
+        put(f"text/part{i % 6}/sub{i % 4}/doc{i:04}.txt", text(70_000))
+    # Data that does not: stored raw.
+    for i in range(40):
+        put(f"binary/blob{i:02}.bin", rng.randbytes(1_000_000))
+    # Many small files.
+    for i in range(3000):
+        n = rng.randint(0, 12_000)
+        data = text(n) if i % 3 else rng.randbytes(n)
+        put(f"small/d{i % 50:02}/f{i:04}.dat", data)
+    for i in range(20):
+        os.makedirs(os.path.join(tree, f"empty/e{i:02}"), exist_ok=True)
+    open(marker, "w").close()
+
+if not os.path.exists(marker):
+    print("bench-copy: making the tree (once)...", flush=True)
+    make_tree()
+
+files = total = 0
+for base, dirs, names in os.walk(tree):
+    for n in names:
+        files += 1
+        total += os.path.getsize(os.path.join(base, n))
+print(f"tree: {files} files, {total / 1048576:.1f} MB ({total} bytes)")
+
+def wine_path(p):
+    return "Z:" + p.replace("/", "\\")
+
+def run(args):
+    start = time.monotonic()
+    proc = subprocess.Popen(["wine", exe] + args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    out = proc.stdout.read()
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return time.monotonic() - start, usage.ru_maxrss / 1024.0, proc.returncode, out.decode("latin-1").splitlines()
+
+t, rss, code, _ = run(["/?"])
+print(f"baseline (usage text only): {t:.2f} s, peak RSS {rss:.1f} MB")
+
+best = None
+for i in range(runs):
+    t, rss, code, lines = run([wine_path(tree)])
+    if code != 0:
+        sys.exit(f"copy failed with exit code {code}: {lines[-3:]}")
+    totals = [l for l in lines if " -> " in l and ":" not in l]
+    print(f"run {i + 1}: {t:.2f} s, peak RSS {rss:.1f} MB, {len(lines)} output lines, totals: {totals[-1] if totals else '-'}")
+    best = t if best is None else min(best, t)
+print(f"best copy time {best:.2f} s")
+PY

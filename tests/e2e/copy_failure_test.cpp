@@ -1,0 +1,202 @@
+// The copy command when it cannot finish: each failure shows its message,
+// exits 1 and leaves the clipboard exactly as it was. Also the limits of
+// the 32-bit format and folder links that lead back into the tree.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "copy_support.h"
+
+namespace e2e {
+namespace {
+
+using namespace copytest;
+
+void putMarker() {
+    putClipboardText("marker");
+    addClipboard("Tarnwick_1", Bytes(300, 0xEE));
+}
+
+// Runs a copy that must fail with text; returns its output lines.
+std::vector<std::string> expectFailure(const std::vector<std::string>& args, const std::string& text,
+                                       const RunOptions& options = {}) {
+    putMarker();
+    ClipboardSnapshot before = snapshotClipboard();
+    RunResult r = runTarnwick(args, options);
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.boxes.size(), 1u);
+    if (!r.boxes.empty()) {
+        EXPECT_EQ(r.boxes[0].caption, "Tarnwick");
+        EXPECT_EQ(r.boxes[0].text, text);
+        EXPECT_EQ(r.boxes[0].icon, "warning");
+        EXPECT_EQ(r.boxes[0].buttons, std::vector<int>{IDOK});
+    }
+    EXPECT_TRUE(snapshotClipboard() == before) << "the clipboard was touched";
+    return r.lines;
+}
+
+TEST(CopyFailure, BadFirstPathShowsItsMessage) {
+    TempDir dir;
+    makeDir(dir / "folder");
+    writeFile(dir / "a.txt", "a");
+    const struct {
+        std::string path;
+        const char* text;
+    } cases[] = {
+        {"/HELP", "Path not found."},
+        {dir / "missing", "Path not found."},
+        {dir / "*.txt", "Path not found."},
+        {"C:\\", "Cannot copy an unnamed path."},
+        {dir / "folder\\", "Cannot copy an unnamed path."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        // The path, then the line break that the failure leaves.
+        EXPECT_EQ(expectFailure({c.path}, c.text), std::vector<std::string>{c.path});
+    }
+}
+
+TEST(CopyFailure, MissingPathAfterValidOnesIsWalkedLast) {
+    TempDir dir;
+    makeDir(dir / "d");
+    writeFile(dir / "d\\x.txt", repeatedText(400));
+    writeFile(dir / "y.txt", "");
+    std::vector<std::string> lines = expectFailure({dir / "d", dir / "y.txt", dir / "gone"}, "Path not found.");
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], dir / "d>");
+    EXPECT_EQ(lines[1].rfind(dir / "d\\x.txt: 400 bytes -> ", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2], dir / "y.txt: 0 bytes");
+    EXPECT_EQ(lines[3], dir / "gone");
+}
+
+TEST(CopyFailure, FileLockedAgainstReading) {
+    TempDir dir;
+    makeDir(dir / "d");
+    writeFile(dir / "d\\locked.bin", randomBytes(100));
+    FileLock lock(dir / "d\\locked.bin");
+    std::vector<std::string> lines = expectFailure({dir / "d"}, "Error opening file.");
+    // The interrupted line ends where the failure struck.
+    EXPECT_EQ(lines, (std::vector<std::string>{dir / "d>", dir / "d\\locked.bin: "}));
+}
+
+TEST(CopyFailure, ClipboardHeldByAnotherProgram) {
+    TempDir dir;
+    writeFile(dir / "a.txt", repeatedText(100));
+    writeFile(dir / "b.txt", repeatedText(200));
+    putMarker();
+    ClipboardSnapshot before = snapshotClipboard();
+    RunResult r;
+    {
+        ClipboardHolder holder;
+        r = runTarnwick({dir / "a.txt", dir / "b.txt"});
+    }
+    EXPECT_EQ(r.exitCode, 1u);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, "Error opening clipboard.");
+    EXPECT_EQ(r.boxes[0].icon, "warning");
+    EXPECT_TRUE(snapshotClipboard() == before);
+    // Collected and totalled; never got as far as copying.
+    ASSERT_EQ(r.lines.size(), 4u) << r.out;
+    EXPECT_EQ(r.lines[2], "");
+    EXPECT_EQ(r.lines[3].rfind("300 bytes -> ", 0), 0u) << r.lines[3];
+}
+
+// A file of the given length that occupies no disk space.
+void makeSparse(const std::string& path, uint64_t length) {
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    LONG high = LONG(length >> 32);
+    ::SetFilePointer(h, LONG(uint32_t(length)), &high, FILE_BEGIN);
+    EXPECT_TRUE(::SetEndOfFile(h));
+    ::CloseHandle(h);
+}
+
+TEST(CopyLimits, FilesOfTwoGigabytesOrMoreAreRefusedBeforeReading) {
+    // 4 GiB and 10 bytes would read as 10 bytes to a 32-bit size query.
+    for (uint64_t length : {0x80000000ull, 0xFFFFFFFFull, 0x10000000Aull}) {
+        SCOPED_TRACE(length);
+        TempDir dir;
+        std::string path = dir / "huge.bin";
+        makeSparse(path, length);
+        writeFile(dir / "before.txt", "before");
+        std::vector<std::string> lines =
+            expectFailure({dir / "before.txt", path}, "Cannot copy a file of 2 GB or more.");
+        // No size was printed, none read.
+        EXPECT_EQ(lines, (std::vector<std::string>{dir / "before.txt: 6 bytes -> 6 bytes (100.00%)", path + ": "}));
+    }
+}
+
+struct Walked {
+    std::string path;  // joined from the record names
+    Record record;
+};
+
+std::vector<Walked> walkTree(const Tree& t) {
+    std::vector<Walked> out;
+    for (const Record& r : t.records) {
+        std::string path = r.parent < 0 ? r.name : out.at(size_t(r.parent)).path + "\\" + r.name;
+        out.push_back({path, r});
+    }
+    return out;
+}
+
+std::vector<std::string> pathsOf(const std::vector<Walked>& w) {
+    std::vector<std::string> p;
+    for (const Walked& x : w) p.push_back(x.path);
+    return p;
+}
+
+TEST(CopyLinks, LinkBackToAnAncestorIsRecordedButNotEntered) {
+    TempDir dir;
+    UnixEntries unix;
+    makeDir(dir / "a");
+    makeDir(dir / "a\\sub");
+    writeFile(dir / "a\\x.txt", repeatedText(300));
+    writeFile(dir / "a\\sub\\y.txt", "y");
+    makeDir(dir / "outside");
+    writeFile(dir / "outside\\o.txt", "outside the tree");
+    unix.symlink("..", dir / "a\\sub\\up");               // a, two levels up the walk
+    unix.symlink(".", dir / "a\\self");                    // a itself
+    unix.symlink("../outside", dir / "a\\elsewhere");      // no loop: followed
+    ASSERT_EQ(attributes(dir / "a\\sub\\up"), DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+
+    RunResult r = runTarnwick({dir / "a"});
+    ASSERT_EQ(r.exitCode, 0u) << r.out;
+    EXPECT_TRUE(r.boxes.empty());
+    Tree t = readTree(getClipboard("Tarnwick_2").value_or(Bytes()));
+    std::vector<Walked> walked = walkTree(t);
+    std::vector<std::string> paths = pathsOf(walked);
+    std::vector<std::string> sorted = paths;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<std::string>{"a", "a\\elsewhere", "a\\elsewhere\\o.txt", "a\\self", "a\\sub",
+                                                 "a\\sub\\up", "a\\sub\\y.txt", "a\\x.txt"}));
+    for (const Walked& w : walked) {
+        if (w.record.name == "up" || w.record.name == "self") {
+            EXPECT_EQ(w.record.type, 1u);
+            EXPECT_EQ(w.record.attributes, DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+        }
+    }
+    // Each entry printed once, links included, then the empty line, the
+    // totals, and the two closing lines.
+    EXPECT_EQ(r.lines.size(), walked.size() + 4) << r.out;
+}
+
+TEST(CopyLinks, TopLevelLinkIntoItsOwnTreeStopsAtTheLoop) {
+    TempDir dir;
+    UnixEntries unix;
+    makeDir(dir / "a");
+    makeDir(dir / "a\\sub");
+    writeFile(dir / "a\\sub\\y.txt", repeatedText(50));
+    unix.symlink("..", dir / "a\\sub\\up");
+
+    // Walking a through the link: up (= a), sub, then sub\up is a again.
+    RunResult r = runTarnwick({dir / "a\\sub\\up"});
+    ASSERT_EQ(r.exitCode, 0u) << r.out;
+    std::vector<std::string> paths = pathsOf(walkTree(readTree(getClipboard("Tarnwick_2").value_or(Bytes()))));
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{"up", "up\\sub", "up\\sub\\up", "up\\sub\\y.txt"}));
+}
+
+}  // namespace
+}  // namespace e2e
