@@ -1,0 +1,313 @@
+// Setup.exe, first installation: the installation dialog as it opens, a
+// complete installation, and the failures that roll it back or cut it short.
+#include <algorithm>
+
+#include "setup_support.h"
+
+using namespace e2e;
+using namespace e2e::setuptest;
+
+namespace {
+
+class FirstInstallation : public SetupTest {};
+
+// Values of the uninstall key, by name.
+std::vector<std::string> valueNames(HKEY root, const std::string& subKey) {
+    std::vector<std::string> names;
+    HKEY key;
+    if (::RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD size = sizeof name;
+        if (::RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.push_back(name);
+    }
+    ::RegCloseKey(key);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST_F(FirstInstallation, DialogOpensWithDefaultsAndCancelWritesNothing) {
+    Process p(setupExe(), {}, binDir());
+    HWND dialog = waitDialog(p, kEdit);
+    ASSERT_TRUE(dialog);
+    char windows[MAX_PATH];
+    ::GetWindowsDirectoryA(windows, MAX_PATH);
+    EXPECT_EQ(controlText(dialog, kEdit), std::string(windows, 3) + "Program Files\\Tarnwick");
+    EXPECT_TRUE(enabled(dialog, kEdit));
+    EXPECT_TRUE(enabled(dialog, kBrowse));
+    EXPECT_EQ(controlText(dialog, IDOK), "Install");
+    EXPECT_TRUE(checked(dialog, kSendTo));
+    EXPECT_FALSE(checked(dialog, kQuickLaunch));
+    EXPECT_FALSE(checked(dialog, kFolderVerb));
+    EXPECT_TRUE(checked(dialog, kNewMenu));
+
+    // Centred in the work area.
+    RECT box, work;
+    ::GetWindowRect(dialog, &box);
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_NEAR((box.left + box.right) / 2, (work.left + work.right) / 2, 1);
+    EXPECT_NEAR((box.top + box.bottom) / 2, (work.top + work.bottom) / 2, 1);
+
+    press(dialog, IDCANCEL);
+    ASSERT_TRUE(p.wait(20000));
+    EXPECT_EQ(p.exitCode(), 1u);
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(exists(sendToLink()));
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, ".tarnwk"));
+}
+
+TEST_F(FirstInstallation, InstallsIntoAFolderWithSpaces) {
+    TempDir temp;
+    makeDir(temp / "Program Files");
+    std::string folder = temp / "Program Files\\Tarnwick";
+
+    Process p(setupExe(), {}, binDir());
+    HWND dialog = waitDialog(p, kEdit);
+    ASSERT_TRUE(dialog);
+    setControlText(dialog, kEdit, folder);
+    press(dialog, IDOK);
+    HWND w = waitBox(p);
+    ASSERT_TRUE(w);
+    ::Sleep(150);
+    Box done = readSetupBox(w);
+    EXPECT_EQ(done.text, "Tarnwick setup complete.");
+    EXPECT_EQ(done.icon, "information");
+    EXPECT_EQ(::GetWindow(w, GW_OWNER), dialog) << "the box belongs to the installation dialog";
+    press(w, IDOK);
+    ASSERT_TRUE(p.wait(20000));
+    EXPECT_EQ(p.exitCode(), 0u);
+
+    for (const char* name : kProgramFiles)
+        EXPECT_TRUE(sameContent(binDir() + "\\" + name, folder + "\\" + name)) << name;
+
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"), "\"" + folder + "\\Setup.exe\"");
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"), "Tarnwick");
+    EXPECT_EQ(regDword(HKEY_LOCAL_MACHINE, kUninstallKey, "ShellIntegrationOptions"), 9u);
+    EXPECT_EQ(valueNames(HKEY_LOCAL_MACHINE, kUninstallKey),
+              (std::vector<std::string>{"DisplayName", "ShellIntegrationOptions", "UninstallString"}));
+
+    Shortcut link = readShortcut(sendToLink());
+    ASSERT_TRUE(link.loaded);
+    EXPECT_EQ(link.target, folder + "\\Tarnwick.exe");
+    EXPECT_EQ(link.description, "Tarnwick");
+    EXPECT_EQ(link.arguments, "");
+    EXPECT_FALSE(exists(quickLaunchLink()));
+
+    std::string program = folder + "\\Tarnwick.exe";
+    for (const auto& row : newTypeRows())
+        EXPECT_EQ(regString(HKEY_CLASSES_ROOT, row.key, row.value), expectedText(row.text, program)) << row.key;
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kFolderVerbKey));
+}
+
+TEST_F(FirstInstallation, AllOptionsInAFolderWithoutSpaces) {
+    TempDir temp;
+    std::string folder = temp / "Tarnwick";
+    makeQuickLaunchDir();
+    DWORD code = 0;
+    auto boxes = installWith(folder, {true, true, true, true}, &code);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Tarnwick setup complete.");
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(regDword(HKEY_LOCAL_MACHINE, kUninstallKey, "ShellIntegrationOptions"), 15u);
+    std::string program = folder + "\\Tarnwick.exe";
+    EXPECT_EQ(readShortcut(quickLaunchLink()).target, program);
+    EXPECT_EQ(readShortcut(quickLaunchLink()).description, "Tarnwick");
+    EXPECT_EQ(readShortcut(sendToLink()).target, program);
+    // The program path is quoted even without a blank in it.
+    EXPECT_EQ(regString(HKEY_CLASSES_ROOT, kFolderVerbKey, ""), "Paste from Tarnwick");
+    EXPECT_EQ(regString(HKEY_CLASSES_ROOT, std::string(kFolderVerbKey) + "\\command", ""),
+              "\"" + program + "\" /PASTE \"%1\"");
+    EXPECT_EQ(regString(HKEY_CLASSES_ROOT, ".tarnwk\\ShellNew", "Command"), "\"" + program + "\" /PASTE \"%1\"");
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"), "\"" + folder + "\\Setup.exe\"");
+}
+
+TEST_F(FirstInstallation, NoOptionsCreatesNoShellEntries) {
+    TempDir temp;
+    std::string folder = temp / "Tarnwick";
+    DWORD code = 0;
+    auto boxes = installWith(folder, {false, false, false, false}, &code);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(regDword(HKEY_LOCAL_MACHINE, kUninstallKey, "ShellIntegrationOptions"), 0u);
+    EXPECT_FALSE(exists(sendToLink()));
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, "Tarnwick.Target"));
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, ".tarnwk"));
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kFolderVerbKey));
+}
+
+TEST_F(FirstInstallation, MissingReadMeRollsBackAndASecondTrySucceeds) {
+    TempDir source;
+    copySet(source.path(), {"Setup.exe", "Tarnwick.exe", "zlib1.dll"});
+    TempDir temp;
+    std::string folder = temp / "Tarnwick";
+
+    Process p(setupExe(), {}, source.path());
+    HWND dialog = waitDialog(p, kEdit);
+    ASSERT_TRUE(dialog);
+    setControlText(dialog, kEdit, folder);
+    press(dialog, IDOK);
+    Box failure = answerBox(p);
+    EXPECT_EQ(failure.text, "Error copying file.");
+    EXPECT_EQ(failure.icon, "warning");
+    EXPECT_FALSE(exists(folder)) << "the three copied files and the folder are rolled back";
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(exists(sendToLink()));
+    ASSERT_TRUE(::IsWindowVisible(dialog)) << "the dialog stays open";
+    EXPECT_TRUE(p.running());
+
+    // Still a first installation: with the read-me in place it goes through.
+    copySet(source.path(), {"ReadMe.txt"});
+    press(dialog, IDOK);
+    Box done = answerBox(p);
+    EXPECT_EQ(done.text, "Tarnwick setup complete.");
+    ASSERT_TRUE(p.wait(20000));
+    EXPECT_EQ(p.exitCode(), 0u);
+    EXPECT_TRUE(exists(folder + "\\ReadMe.txt"));
+    EXPECT_EQ(regDword(HKEY_LOCAL_MACHINE, kUninstallKey, "ShellIntegrationOptions"), 9u);
+}
+
+TEST_F(FirstInstallation, RollBackInAFolderWithOtherFilesKeepsThem) {
+    TempDir source;
+    copySet(source.path(), {"Setup.exe", "Tarnwick.exe", "zlib1.dll"});
+    TempDir folder;
+    writeFile(folder / "notes.txt", "mine");
+
+    Process p(setupExe(), {}, source.path());
+    HWND dialog = waitDialog(p, kEdit);
+    ASSERT_TRUE(dialog);
+    setControlText(dialog, kEdit, folder.path());
+    press(dialog, IDOK);
+    std::vector<Box> boxes{answerBox(p)};
+    EXPECT_EQ(boxes[0].text, "Error copying file.");
+    // No second box for the folder that could not be removed.
+    EXPECT_FALSE(waitBox(p, 1000));
+    EXPECT_EQ(listDir(folder.path()), std::vector<std::string>{"notes.txt"});
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    press(dialog, IDCANCEL);
+    ASSERT_TRUE(p.wait(20000));
+    EXPECT_EQ(p.exitCode(), 1u);
+}
+
+TEST_F(FirstInstallation, MissingParentFolder) {
+    TempDir temp;
+    std::string folder = temp / "missing\\Tarnwick";
+    Process p(setupExe(), {}, binDir());
+    HWND dialog = waitDialog(p, kEdit);
+    ASSERT_TRUE(dialog);
+    setControlText(dialog, kEdit, folder);
+    press(dialog, IDOK);
+    Box failure = answerBox(p);
+    EXPECT_EQ(failure.text, "Error creating destination folder.");
+    EXPECT_EQ(failure.icon, "warning");
+    EXPECT_TRUE(listDir(temp.path()).empty());
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_TRUE(::IsWindowVisible(dialog));
+    press(dialog, IDCANCEL);
+    ASSERT_TRUE(p.wait(20000));
+    EXPECT_EQ(p.exitCode(), 1u);
+}
+
+TEST_F(FirstInstallation, MissingQuickLaunchFolderKeepsTheInstallation) {
+    ASSERT_FALSE(exists(quickLaunchDir()));
+    TempDir temp;
+    std::string folder = temp / "Tarnwick";
+    DWORD code = 0;
+    auto boxes = installWith(folder, {true, true, false, true}, &code);
+    ASSERT_EQ(boxes.size(), 1u) << "no completion message after the failure";
+    EXPECT_EQ(boxes[0].text, "Error creating Quick Launch shortcut.");
+    EXPECT_EQ(boxes[0].icon, "warning");
+    EXPECT_EQ(code, 0u);
+    for (const char* name : kProgramFiles) EXPECT_TRUE(exists(folder + "\\" + name)) << name;
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"), "\"" + folder + "\\Setup.exe\"");
+    // The choice is stored before the shortcuts are made; what came before
+    // the failure stays, what comes after it is not made.
+    EXPECT_EQ(regDword(HKEY_LOCAL_MACHINE, kUninstallKey, "ShellIntegrationOptions"), 11u);
+    EXPECT_TRUE(exists(sendToLink()));
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, ".tarnwk"));
+}
+
+// Folder names that do not fit are refused whole; nothing is created at a
+// shortened path or used as a file name.
+TEST_F(FirstInstallation, FolderNamesTooLongAreRefused) {
+    TempDir temp;
+    // Fits in the buffer, but not with "\Setup.exe" behind it.
+    std::string fits = temp.path() + "\\" + std::string(255 - temp.path().size() - 1, 'a');
+    ASSERT_EQ(fits.size(), 255u);
+    // Longer than the buffer; its first 259 characters name a folder whose
+    // parent exists.
+    std::string tooLong = temp.path() + "\\" + std::string(300, 'b');
+
+    Process p(setupExe(), {}, binDir());
+    HWND dialog = waitDialog(p, kEdit);
+    ASSERT_TRUE(dialog);
+    for (const std::string& folder : {fits, tooLong}) {
+        setControlText(dialog, kEdit, folder);
+        press(dialog, IDOK);
+        Box failure = answerBox(p);
+        EXPECT_EQ(failure.text, "Error creating destination folder.") << folder.size();
+        EXPECT_TRUE(listDir(temp.path()).empty()) << folder.size();
+        EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+        EXPECT_TRUE(::IsWindowVisible(dialog));
+    }
+    press(dialog, IDCANCEL);
+    ASSERT_TRUE(p.wait(20000));
+    EXPECT_EQ(p.exitCode(), 1u);
+}
+
+// Installing into the very folder Setup was started from: the files are
+// already there and must survive.
+TEST_F(FirstInstallation, IntoTheFolderItWasStartedFrom) {
+    TempDir set;
+    copySet(set.path());
+    DWORD code = 0;
+    auto boxes = installWith(set.path(), {true, false, false, false}, &code, set.path());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Tarnwick setup complete.");
+    EXPECT_EQ(code, 0u);
+    for (const char* name : kProgramFiles)
+        EXPECT_TRUE(sameContent(binDir() + "\\" + name, set / name)) << name;
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"), "\"" + set.path() + "\\Setup.exe\"");
+}
+
+TEST_F(FirstInstallation, ExistingFilesAreOverwritten) {
+    TempDir temp;
+    std::string folder = temp / "Tarnwick";
+    makeDir(folder);
+    writeFile(folder + "\\ReadMe.txt", "old");
+    setAttributes(folder + "\\ReadMe.txt", FILE_ATTRIBUTE_ARCHIVE);
+    DWORD code = 0;
+    auto boxes = installWith(folder, {false, false, false, true}, &code);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Tarnwick setup complete.");
+    EXPECT_TRUE(sameContent(binDir() + "\\ReadMe.txt", folder + "\\ReadMe.txt"));
+}
+
+// Browse: the chosen folder becomes the parent of the program folder;
+// cancelling the picker leaves the edit alone.
+TEST_F(FirstInstallation, BrowseCancelKeepsTheFolder) {
+    Process p(setupExe(), {}, binDir());
+    HWND dialog = waitDialog(p, kEdit);
+    ASSERT_TRUE(dialog);
+    setControlText(dialog, kEdit, "C:\\Somewhere\\Tarnwick");
+    press(dialog, kBrowse);
+    // The picker: another visible window of the same process.
+    HWND found = nullptr;
+    DWORD start = ::GetTickCount();
+    while (!found && ::GetTickCount() - start < 20000) {
+        found = findTopWindow([&](HWND w) {
+            return windowProcess(w) == p.pid() && w != dialog && ::IsWindowVisible(w);
+        });
+        if (!found) ::Sleep(50);
+    }
+    ASSERT_TRUE(found) << "no folder picker";
+    EXPECT_EQ(::GetWindow(found, GW_OWNER), dialog);
+    press(found, IDCANCEL);
+    ASSERT_TRUE(waitGone(found));
+    EXPECT_EQ(controlText(dialog, kEdit), "C:\\Somewhere\\Tarnwick");
+    press(dialog, IDCANCEL);
+    ASSERT_TRUE(p.wait(20000));
+    EXPECT_EQ(p.exitCode(), 1u);
+}

@@ -1,0 +1,389 @@
+// Helpers shared by the Setup tests: the places Setup writes to (uninstall
+// key, shell keys, shortcuts, WININIT.INI), a clean machine before and after
+// each test, driving the installation dialog, reading shortcuts back
+// through the Shell Link object, and finding boxes of processes that the
+// test did not start itself (the temporary copy that removes the files).
+#pragma once
+
+#include <gtest/gtest.h>
+#include <objidl.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <winternl.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+
+namespace e2e {
+namespace setuptest {
+
+constexpr const char kCaption[] = "Tarnwick Setup";
+constexpr const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnwick";
+constexpr const char kFolderVerbKey[] = "Directory\\shell\\TarnwickPaste";
+const char* const kProgramFiles[4] = {"Setup.exe", "Tarnwick.exe", "zlib1.dll", "ReadMe.txt"};
+
+enum Control { kEdit = 1000, kBrowse = 1001, kSendTo = 1002, kQuickLaunch = 1003, kFolderVerb = 1004, kNewMenu = 1005,
+            kCustomize = 1006, kUninstall = 1007 };
+
+// The six rows of the New-menu file type, as (key, value name, text) with
+// %s standing for the quoted program path.
+struct TypeRow {
+    const char* key;
+    const char* value;
+    const char* text;
+};
+inline const std::vector<TypeRow>& newTypeRows() {
+    static const std::vector<TypeRow> rows = {
+        {"Tarnwick.Target", "", "Tarnwick Target"},
+        {"Tarnwick.Target\\shell", "", "open"},
+        {"Tarnwick.Target\\shell\\open", "", "Paste Here"},
+        {"Tarnwick.Target\\shell\\open\\command", "", "%s /PASTE \"%1\""},
+        {".tarnwk", "", "Tarnwick.Target"},
+        {".tarnwk\\ShellNew", "Command", "%s /PASTE \"%1\""},
+    };
+    return rows;
+}
+inline std::string expectedText(const char* text, const std::string& program) {
+    std::string r = text;
+    size_t at = r.find("%s");
+    if (at != std::string::npos) r.replace(at, 2, "\"" + program + "\"");
+    return r;
+}
+
+// ---- places -------------------------------------------------------------------
+
+inline std::string specialFolder(int csidl) {
+    char path[MAX_PATH] = "";
+    ::SHGetSpecialFolderPathA(nullptr, path, csidl, TRUE);
+    return path;
+}
+inline std::string sendToLink() { return specialFolder(CSIDL_SENDTO) + "\\Tarnwick.lnk"; }
+inline std::string quickLaunchDir() {
+    return specialFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer\\Quick Launch";
+}
+inline std::string quickLaunchLink() { return quickLaunchDir() + "\\Tarnwick.lnk"; }
+inline std::string tempCopy() {
+    char temp[MAX_PATH] = "";
+    ::GetTempPathA(MAX_PATH, temp);
+    return std::string(temp) + "Tarnwick-Setup.exe";
+}
+inline std::string wininitEntry() {
+    char value[MAX_PATH] = "";
+    ::GetPrivateProfileStringA("rename", "NUL", "", value, MAX_PATH, "WININIT.INI");
+    return value;
+}
+
+inline void makeQuickLaunchDir() {
+    std::string dir = specialFolder(CSIDL_APPDATA);
+    for (const char* part : {"\\Microsoft", "\\Internet Explorer", "\\Quick Launch"}) {
+        dir += part;
+        ::CreateDirectoryA(dir.c_str(), nullptr);
+    }
+}
+
+// Everything Setup may have left, gone; a fresh prefix has no Quick Launch
+// folder, and the tests start from that too.
+inline void cleanMachine() {
+    deleteTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+    deleteTree(HKEY_CLASSES_ROOT, kFolderVerbKey);
+    deleteTree(HKEY_CLASSES_ROOT, "Tarnwick.Target");
+    deleteTree(HKEY_CLASSES_ROOT, ".tarnwk");
+    ::SetFileAttributesA(sendToLink().c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(sendToLink().c_str());
+    removeTree(quickLaunchDir());
+    ::WritePrivateProfileStringA("rename", "NUL", nullptr, "WININIT.INI");
+}
+
+// ---- shortcuts ------------------------------------------------------------------
+
+struct Shortcut {
+    bool loaded = false;
+    std::string target, description, arguments, workingDir;
+};
+
+inline Shortcut readShortcut(const std::string& path) {
+    Shortcut s;
+    IShellLinkA* link = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                  reinterpret_cast<void**>(&link))))
+        return s;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        std::wstring wide(path.begin(), path.end());
+        if (SUCCEEDED(file->Load(wide.c_str(), STGM_READ))) {
+            char text[MAX_PATH * 2] = "";
+            s.loaded = true;
+            link->GetPath(text, sizeof text, nullptr, SLGP_RAWPATH);
+            s.target = text;
+            text[0] = '\0';
+            link->GetDescription(text, sizeof text);
+            s.description = text;
+            text[0] = '\0';
+            link->GetArguments(text, sizeof text);
+            s.arguments = text;
+            text[0] = '\0';
+            link->GetWorkingDirectory(text, sizeof text);
+            s.workingDir = text;
+        }
+        file->Release();
+    }
+    link->Release();
+    return s;
+}
+
+// ---- files ------------------------------------------------------------------------
+
+// Copies the installation set (or the names given) from the build's bin/.
+inline void copySet(const std::string& to, const std::vector<std::string>& names = {kProgramFiles[0], kProgramFiles[1],
+                                                                                     kProgramFiles[2], kProgramFiles[3]}) {
+    for (const auto& n : names)
+        if (!::CopyFileA((binDir() + "\\" + n).c_str(), (to + "\\" + n).c_str(), FALSE))
+            throw std::runtime_error("cannot copy " + n);
+}
+
+inline bool sameContent(const std::string& a, const std::string& b) { return readFile(a) == readFile(b); }
+
+// ---- dialogs ----------------------------------------------------------------------
+
+inline DWORD_PTR send(HWND dialog, int id, UINT message, WPARAM w = 0, LPARAM l = 0) {
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutA(::GetDlgItem(dialog, id), message, w, l, SMTO_ABORTIFHUNG, 5000, &result);
+    return result;
+}
+inline bool checked(HWND dialog, int id) { return send(dialog, id, BM_GETCHECK) == BST_CHECKED; }
+inline void setChecked(HWND dialog, int id, bool on) { send(dialog, id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED); }
+inline bool enabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE; }
+
+struct Options {
+    bool sendTo, quickLaunch, folderVerb, newMenu;
+};
+inline void setOptions(HWND dialog, const Options& o) {
+    setChecked(dialog, kSendTo, o.sendTo);
+    setChecked(dialog, kQuickLaunch, o.quickLaunch);
+    setChecked(dialog, kFolderVerb, o.folderVerb);
+    setChecked(dialog, kNewMenu, o.newMenu);
+}
+inline Options dialogOptions(HWND dialog) {
+    return {checked(dialog, kSendTo), checked(dialog, kQuickLaunch), checked(dialog, kFolderVerb),
+            checked(dialog, kNewMenu)};
+}
+
+// A message box holds its text (static 0xFFFF), its icon (0x440 under Wine,
+// 0x14 on Windows) and standard buttons, and nothing else. Setup's dialog
+// labels have id -1, which is 0xFFFF too, so the harness's own tests (text
+// present: box; text absent: dialog) cannot tell them apart.
+struct BoxControls {
+    static BOOL CALLBACK check(HWND child, LPARAM param) {
+        int id = ::GetDlgCtrlID(child) & 0xFFFF;
+        bool boxControl = id == 0xFFFF || id == 0x440 || id == 0x14 || (id >= IDOK && id <= 11);
+        if (!boxControl) *reinterpret_cast<bool*>(param) = false;
+        return boxControl;
+    }
+};
+inline bool isMessageBox(HWND w) {
+    if (!::GetDlgItem(w, 0xFFFF)) return false;
+    bool onlyBox = true;
+    ::EnumChildWindows(w, BoxControls::check, reinterpret_cast<LPARAM>(&onlyBox));
+    return onlyBox;
+}
+inline HWND waitBox(const Process& p, DWORD timeoutMs = 20000) {
+    return p.waitForWindow(kCaption, timeoutMs, [](HWND w) { return isMessageBox(w); });
+}
+// Dialog 101 (holds the edit 1000) or 106 (holds 1006).
+inline HWND waitDialog(const Process& p, int controlId, DWORD timeoutMs = 20000) {
+    return p.waitForWindow(kCaption, timeoutMs,
+                           [controlId](HWND w) { return !isMessageBox(w) && ::GetDlgItem(w, controlId); });
+}
+
+// The icon of a message box, told by its pixels: under Wine an icon handle
+// means nothing in another process, so the handle that the box's icon
+// static returns cannot be compared with the test's own LoadIcon. The
+// static's 32x32 pixels are read from the screen and compared with each
+// system icon drawn on the dialog colour; the nearest one wins.
+inline std::string boxIcon(HWND box) {
+    HWND stat = nullptr;
+    for (int id : {0x440, 0x14})
+        if ((stat = ::GetDlgItem(box, id)) && ::IsWindowVisible(stat)) break;
+    if (!stat || !::IsWindowVisible(stat)) return "";
+    RECT r;
+    ::GetWindowRect(stat, &r);
+    const int n = 32;
+    HDC screen = ::GetDC(nullptr);
+    HDC shot = ::CreateCompatibleDC(screen);
+    HBITMAP shotBits = ::CreateCompatibleBitmap(screen, n, n);
+    HGDIOBJ oldShot = ::SelectObject(shot, shotBits);
+    ::BitBlt(shot, 0, 0, n, n, screen, r.left, r.top, SRCCOPY);
+
+    struct {
+        LPCSTR id;
+        const char* name;
+    } const kIcons[] = {{IDI_HAND, "error"}, {IDI_EXCLAMATION, "warning"}, {IDI_QUESTION, "question"},
+                        {IDI_ASTERISK, "information"}};
+    std::string best;
+    long bestDistance = -1;
+    HDC drawn = ::CreateCompatibleDC(screen);
+    HBITMAP drawnBits = ::CreateCompatibleBitmap(screen, n, n);
+    HGDIOBJ oldDrawn = ::SelectObject(drawn, drawnBits);
+    for (const auto& k : kIcons) {
+        RECT all{0, 0, n, n};
+        HBRUSH face = ::CreateSolidBrush(::GetPixel(shot, 0, 0));
+        ::FillRect(drawn, &all, face);
+        ::DeleteObject(face);
+        ::DrawIconEx(drawn, 0, 0, ::LoadIconA(nullptr, k.id), n, n, 0, nullptr, DI_NORMAL);
+        long distance = 0;
+        for (int y = 0; y < n; ++y)
+            for (int x = 0; x < n; ++x) {
+                COLORREF a = ::GetPixel(shot, x, y), b = ::GetPixel(drawn, x, y);
+                distance += std::abs(int(GetRValue(a)) - int(GetRValue(b))) +
+                            std::abs(int(GetGValue(a)) - int(GetGValue(b))) +
+                            std::abs(int(GetBValue(a)) - int(GetBValue(b)));
+            }
+        if (bestDistance < 0 || distance < bestDistance) {
+            bestDistance = distance;
+            best = k.name;
+        }
+    }
+    ::SelectObject(drawn, oldDrawn);
+    ::DeleteObject(drawnBits);
+    ::DeleteDC(drawn);
+    ::SelectObject(shot, oldShot);
+    ::DeleteObject(shotBits);
+    ::DeleteDC(shot);
+    ::ReleaseDC(nullptr, screen);
+    // A picture far from all four is no system icon.
+    return bestDistance >= 0 && bestDistance < n * n * 3 * 8 ? best : "other";
+}
+
+// readBox with the icon told by its pixels.
+inline Box readSetupBox(HWND w) {
+    ::UpdateWindow(w);
+    Box b = readBox(w);
+    b.icon = boxIcon(w);
+    return b;
+}
+
+// Reads the box that a process shows next and presses a button in it.
+inline Box answerBox(const Process& p, int button = IDOK, DWORD timeoutMs = 20000) {
+    HWND w = waitBox(p, timeoutMs);
+    if (!w) return Box{};
+    ::Sleep(150);  // painted before its pixels are read
+    Box b = readSetupBox(w);
+    press(w, button);
+    waitGone(w, 10000);
+    return b;
+}
+
+// A first installation through the real dialog, from the build's bin/.
+// Returns the boxes shown and leaves the exit code in *exitCode.
+inline std::vector<Box> installWith(const std::string& folder, const Options& o, DWORD* exitCode = nullptr,
+                                    const std::string& cwd = binDir()) {
+    Process p(setupExe(), {}, cwd);
+    std::vector<Box> boxes;
+    HWND dialog = waitDialog(p, kEdit);
+    if (!dialog) throw std::runtime_error("no installation dialog");
+    setControlText(dialog, kEdit, folder);
+    setOptions(dialog, o);
+    press(dialog, IDOK);
+    while (!p.wait(50)) {
+        HWND w = waitBox(p, 100);
+        if (!w) continue;
+        ::Sleep(150);
+        boxes.push_back(readSetupBox(w));
+        press(w, IDOK);
+        waitGone(w, 10000);
+    }
+    if (exitCode) *exitCode = p.exitCode();
+    return boxes;
+}
+
+// ---- other processes ---------------------------------------------------------------
+
+struct ForeignBox {
+    HWND hwnd = nullptr;
+    DWORD pid = 0;
+};
+
+// Calls `visit` for every top-level window until it returns true; returns
+// that window.
+inline HWND findTopWindow(const std::function<bool(HWND)>& visit) {
+    struct Scan {
+        const std::function<bool(HWND)>* visit;
+        HWND found;
+    } scan{&visit, nullptr};
+    struct Proc {
+        static BOOL CALLBACK each(HWND w, LPARAM param) {
+            auto* s = reinterpret_cast<Scan*>(param);
+            if (!(*s->visit)(w)) return TRUE;
+            s->found = w;
+            return FALSE;
+        }
+    };
+    ::EnumWindows(Proc::each, reinterpret_cast<LPARAM>(&scan));
+    return scan.found;
+}
+
+inline DWORD windowProcess(HWND w) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(w, &pid);
+    return pid;
+}
+
+// A message box with the caption in any process other than `exclude`.
+inline ForeignBox waitForAnyMessageBox(const std::string& caption, DWORD exclude, DWORD timeoutMs) {
+    DWORD start = ::GetTickCount();
+    for (;;) {
+        HWND w = findTopWindow([&](HWND w) {
+            if (windowProcess(w) == exclude || !::IsWindowVisible(w) || !isMessageBox(w)) return false;
+            char cls[32] = "";
+            ::GetClassNameA(w, cls, sizeof cls);
+            return std::string(cls) == "#32770" && readBox(w).caption == caption;
+        });
+        if (w) return {w, windowProcess(w)};
+        if (::GetTickCount() - start > timeoutMs) return {};
+        ::Sleep(25);
+    }
+}
+
+// The command line of another process, read from its process parameters.
+inline std::string processCommandLine(HANDLE process) {
+    using Query = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION basic{};
+    if (!query || query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0) return "";
+    PEB peb{};
+    RTL_USER_PROCESS_PARAMETERS params{};
+    if (!::ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof peb, nullptr) ||
+        !::ReadProcessMemory(process, peb.ProcessParameters, &params, sizeof params, nullptr))
+        return "";
+    std::wstring wide(params.CommandLine.Length / 2, L'\0');
+    if (!::ReadProcessMemory(process, params.CommandLine.Buffer, &wide[0], params.CommandLine.Length, nullptr))
+        return "";
+    std::string narrow(wide.size() * 2 + 1, '\0');
+    int n = ::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), &narrow[0],
+                                  static_cast<int>(narrow.size()), nullptr, nullptr);
+    narrow.resize(n > 0 ? n : 0);
+    return narrow;
+}
+
+// Per-test: COM for the shortcut reader, a clean machine before and after.
+class SetupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::CoInitialize(nullptr);
+        cleanMachine();
+    }
+    void TearDown() override {
+        cleanMachine();
+        ::CoUninitialize();
+    }
+};
+
+}  // namespace setuptest
+}  // namespace e2e
