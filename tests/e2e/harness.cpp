@@ -1,0 +1,754 @@
+#include "harness.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace e2e {
+
+namespace {
+
+std::string stripCr(const std::string& s) {
+    std::string r;
+    r.reserve(s.size());
+    for (char c : s)
+        if (c != '\r') r += c;
+    return r;
+}
+
+void fail(const std::string& what) {
+    throw std::runtime_error(what + " (error " + std::to_string(::GetLastError()) + ")");
+}
+
+std::string folderOf(const std::string& path) {
+    size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? path : path.substr(0, slash);
+}
+
+}  // namespace
+
+// ---- paths ----------------------------------------------------------------
+
+std::string toWindowsPath(const std::string& unixPath) {
+    std::string r = "Z:" + unixPath;
+    std::replace(r.begin(), r.end(), '/', '\\');
+    return r;
+}
+
+std::string binDir() { return toWindowsPath(TW_BIN_DIR_UNIX); }
+std::string tarnwickExe() { return binDir() + "\\Tarnwick.exe"; }
+std::string setupExe() { return binDir() + "\\Setup.exe"; }
+std::string sourceDir() { return toWindowsPath(TW_SOURCE_DIR_UNIX); }
+
+std::string testsDir() {
+    char path[MAX_PATH];
+    DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return folderOf(std::string(path, n));
+}
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    for (;;) {
+        std::string candidate = std::string(temp) + "tw-e2e-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                                std::to_string(counter++) + "-" + std::to_string(::GetTickCount() % 100000);
+        if (::CreateDirectoryA(candidate.c_str(), nullptr)) {
+            path_ = candidate;
+            break;
+        }
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) fail("CreateDirectory " + candidate);
+    }
+}
+
+TempDir::~TempDir() { removeTree(path_); }
+
+// ---- files ----------------------------------------------------------------
+
+void writeFile(const std::string& path, const std::string& content) {
+    writeFile(path, Bytes(content.begin(), content.end()));
+}
+
+void writeFile(const std::string& path, const Bytes& content) {
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) fail("CreateFile " + path);
+    size_t done = 0;
+    while (done < content.size()) {
+        DWORD chunk = DWORD(std::min<size_t>(content.size() - done, 1 << 24)), written = 0;
+        if (!::WriteFile(h, content.data() + done, chunk, &written, nullptr) || written == 0) {
+            ::CloseHandle(h);
+            fail("WriteFile " + path);
+        }
+        done += written;
+    }
+    ::CloseHandle(h);
+}
+
+std::string readFile(const std::string& path) {
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) fail("open " + path);
+    std::string data;
+    char buffer[65536];
+    DWORD got = 0;
+    while (::ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
+    ::CloseHandle(h);
+    return data;
+}
+
+bool exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool isDir(const std::string& path) {
+    DWORD a = ::GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void makeDir(const std::string& path) {
+    if (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+        fail("CreateDirectory " + path);
+}
+
+void removeTree(const std::string& path) {
+    DWORD a = ::GetFileAttributesA(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return;
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Links to folders are removed, never followed.
+    if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        for (const auto& name : listDir(path)) removeTree(path + "\\" + name);
+        ::RemoveDirectoryA(path.c_str());
+    } else if (a & FILE_ATTRIBUTE_DIRECTORY) {
+        if (!::RemoveDirectoryA(path.c_str())) ::DeleteFileA(path.c_str());
+    } else {
+        ::DeleteFileA(path.c_str());
+    }
+}
+
+DWORD attributes(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
+
+void setAttributes(const std::string& path, DWORD value) {
+    if (!::SetFileAttributesA(path.c_str(), value)) fail("SetFileAttributes " + path);
+}
+
+uint64_t lastWriteTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) fail("GetFileAttributesEx " + path);
+    return uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+}
+
+void setLastWriteTime(const std::string& path, uint64_t fileTime) {
+    HANDLE h = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) fail("open for time " + path);
+    FILETIME t{DWORD(fileTime), DWORD(fileTime >> 32)};
+    BOOL ok = ::SetFileTime(h, nullptr, nullptr, &t);
+    ::CloseHandle(h);
+    if (!ok) fail("SetFileTime " + path);
+}
+
+std::vector<std::string> listDir(const std::string& path) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = ::FindFirstFileA((path + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::string n = fd.cFileName;
+        if (n != "." && n != "..") names.push_back(n);
+    } while (::FindNextFileA(h, &fd));
+    ::FindClose(h);
+    return names;
+}
+
+FileLock::FileLock(const std::string& path)
+    : handle_(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {
+    if (handle_ == INVALID_HANDLE_VALUE) fail("lock " + path);
+}
+
+FileLock::~FileLock() { ::CloseHandle(handle_); }
+
+Bytes randomBytes(size_t n, uint32_t seed) {
+    Bytes b(n);
+    uint32_t x = seed ? seed : 1;
+    for (auto& v : b) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        v = uint8_t(x >> 24);
+    }
+    return b;
+}
+
+std::string repeatedText(size_t n) {
+    static const char kLine[] = "The quick brown fox jumps over the lazy dog. 0123456789\n";
+    std::string s;
+    s.reserve(n);
+    while (s.size() < n) s += kLine;
+    s.resize(n);
+    return s;
+}
+
+// ---- windows and message boxes --------------------------------------------
+
+bool Box::has(int id) const { return std::find(buttons.begin(), buttons.end(), id) != buttons.end(); }
+
+int defaultAnswer(const Box& box) { return box.has(IDOK) ? IDOK : IDCANCEL; }
+
+Answer pressInOrder(std::vector<int> ids) {
+    auto queue = std::make_shared<std::vector<int>>(std::move(ids));
+    auto next = std::make_shared<size_t>(0);
+    return [queue, next](const Box& box) {
+        if (*next < queue->size()) return (*queue)[(*next)++];
+        return defaultAnswer(box);
+    };
+}
+
+namespace {
+
+std::string windowText(HWND w) {
+    char text[4096] = {};
+    // WM_GETTEXT crosses processes; GetWindowText would not for controls.
+    ::SendMessageTimeoutA(w, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
+                          nullptr);
+    return text;
+}
+
+std::string className(HWND w) {
+    char name[64] = {};
+    ::GetClassNameA(w, name, sizeof name);
+    return name;
+}
+
+// Pixels of a w x h screen area, or of an icon drawn on a given background.
+std::vector<COLORREF> grab(HDC source, int x, int y, int w, int h) {
+    HDC mem = ::CreateCompatibleDC(source);
+    HBITMAP bmp = ::CreateCompatibleBitmap(source, w, h);
+    HGDIOBJ old = ::SelectObject(mem, bmp);
+    ::BitBlt(mem, 0, 0, w, h, source, x, y, SRCCOPY);
+    std::vector<COLORREF> px;
+    for (int j = 0; j < h; ++j)
+        for (int i = 0; i < w; ++i) px.push_back(::GetPixel(mem, i, j));
+    ::SelectObject(mem, old);
+    ::DeleteObject(bmp);
+    ::DeleteDC(mem);
+    return px;
+}
+
+std::vector<COLORREF> drawIcon(HICON icon, int w, int h, COLORREF background) {
+    HDC screen = ::GetDC(nullptr);
+    HDC mem = ::CreateCompatibleDC(screen);
+    HBITMAP bmp = ::CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = ::SelectObject(mem, bmp);
+    HBRUSH brush = ::CreateSolidBrush(background);
+    RECT all{0, 0, w, h};
+    ::FillRect(mem, &all, brush);
+    ::DeleteObject(brush);
+    ::DrawIconEx(mem, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
+    std::vector<COLORREF> px;
+    for (int j = 0; j < h; ++j)
+        for (int i = 0; i < w; ++i) px.push_back(::GetPixel(mem, i, j));
+    ::SelectObject(mem, old);
+    ::DeleteObject(bmp);
+    ::DeleteDC(mem);
+    ::ReleaseDC(nullptr, screen);
+    return px;
+}
+
+// Icon handles belong to the process that loaded them, so the box's icon is
+// told by its pixels: the icon static, as shown on screen, against each of
+// the system icons drawn here on the same background.
+std::string iconName(HWND box) {
+    HWND stat = nullptr;
+    for (int id : {0x440, 0x14})  // the icon static: Wine's id, Windows' id
+        if ((stat = ::GetDlgItem(box, id))) break;
+    if (!stat || !::IsWindowVisible(stat)) return "";
+    RECT r;
+    ::GetWindowRect(stat, &r);
+    int w = std::min<int>(r.right - r.left, 64), h = std::min<int>(r.bottom - r.top, 64);
+    if (w <= 0 || h <= 0) return "";
+    struct {
+        LPCSTR id;
+        const char* name;
+    } const kIcons[] = {{IDI_HAND, "error"}, {IDI_EXCLAMATION, "warning"}, {IDI_QUESTION, "question"},
+                        {IDI_ASTERISK, "information"}};
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        HDC screen = ::GetDC(nullptr);
+        std::vector<COLORREF> shown = grab(screen, r.left, r.top, w, h);
+        ::ReleaseDC(nullptr, screen);
+        const char* best = nullptr;
+        size_t bestDiff = shown.size();
+        for (const auto& k : kIcons) {
+            std::vector<COLORREF> drawn = drawIcon(::LoadIconA(nullptr, k.id), w, h, shown[0]);
+            size_t diff = 0;
+            for (size_t i = 0; i < shown.size(); ++i) diff += shown[i] != drawn[i];
+            if (diff < bestDiff) bestDiff = diff, best = k.name;
+        }
+        if (best && bestDiff * 20 < shown.size()) return best;  // under 5% of pixels differ
+        ::Sleep(50);  // not painted yet
+    }
+    return "other";
+}
+
+}  // namespace
+
+Box readBox(HWND w) {
+    Box b;
+    b.hwnd = w;
+    b.caption = windowText(w);
+    if (HWND stat = ::GetDlgItem(w, 0xFFFF)) b.text = windowText(stat);
+    for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
+        if (HWND btn = ::GetDlgItem(w, id); btn && className(btn) == "Button") b.buttons.push_back(id);
+    DWORD_PTR def = 0;
+    if (::SendMessageTimeoutA(w, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 5000, &def) && HIWORD(def) == DC_HASDEFID)
+        b.defaultButton = LOWORD(def);
+    b.icon = iconName(w);
+    return b;
+}
+
+void press(HWND window, int id) {
+    ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(window, id)));
+}
+
+bool waitGone(HWND window, DWORD timeoutMs) {
+    DWORD start = ::GetTickCount();
+    while (::IsWindow(window)) {
+        if (::GetTickCount() - start > timeoutMs) return false;
+        ::Sleep(20);
+    }
+    return true;
+}
+
+void setControlText(HWND dialog, int id, const std::string& text) {
+    ::SendMessageTimeoutA(::GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                          SMTO_ABORTIFHUNG, 5000, nullptr);
+}
+
+std::string controlText(HWND dialog, int id) { return windowText(::GetDlgItem(dialog, id)); }
+
+namespace {
+
+struct FindState {
+    DWORD pid;
+    const std::string* caption;
+    const std::function<bool(HWND)>* filter;
+    HWND found;
+};
+
+BOOL CALLBACK findWindowProc(HWND w, LPARAM param) {
+    auto* s = reinterpret_cast<FindState*>(param);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(w, &pid);
+    if (pid != s->pid || !::IsWindowVisible(w) || className(w) != "#32770") return TRUE;
+    if (windowText(w) != *s->caption) return TRUE;
+    if (*s->filter && !(*s->filter)(w)) return TRUE;
+    s->found = w;
+    return FALSE;
+}
+
+}  // namespace
+
+struct Process::Pipes {
+    HANDLE out = nullptr, err = nullptr;
+    std::mutex lock;
+    std::string outText, errText;
+    std::thread outReader, errReader;
+
+    static void pump(HANDLE h, std::string* text, std::mutex* m) {
+        char buffer[4096];
+        DWORD got = 0;
+        while (::ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+            std::lock_guard<std::mutex> g(*m);
+            text->append(buffer, got);
+        }
+    }
+    void join() {
+        if (outReader.joinable()) outReader.join();
+        if (errReader.joinable()) errReader.join();
+    }
+    ~Pipes() {
+        join();
+        if (out) ::CloseHandle(out);
+        if (err) ::CloseHandle(err);
+    }
+};
+
+std::string quoteArgument(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string r = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+        } else if (c == '"') {
+            r.append(backslashes * 2 + 1, '\\');
+            backslashes = 0;
+        } else {
+            r.append(backslashes, '\\');
+            backslashes = 0;
+        }
+        if (c != '\\') r += c;
+    }
+    r.append(backslashes * 2, '\\');
+    return r + "\"";
+}
+
+Process::Process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                 bool captureOutput) {
+    std::string commandLine = quoteArgument(exe);
+    for (const auto& a : args) commandLine += " " + quoteArgument(a);
+    start(exe, commandLine, cwd, captureOutput);
+}
+
+std::unique_ptr<Process> Process::raw(const std::string& exe, const std::string& commandLine, const std::string& cwd) {
+    std::unique_ptr<Process> p(new Process());
+    p->start(exe, commandLine, cwd, true);
+    return p;
+}
+
+void Process::start(const std::string& exe, const std::string& commandLine, const std::string& cwd, bool capture) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    HANDLE outWrite = nullptr, errWrite = nullptr, nul = nullptr;
+    pipes_ = std::make_shared<Pipes>();
+    if (capture) {
+        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+        if (!::CreatePipe(&pipes_->out, &outWrite, &sa, 0) || !::CreatePipe(&pipes_->err, &errWrite, &sa, 0))
+            fail("CreatePipe");
+        ::SetHandleInformation(pipes_->out, HANDLE_FLAG_INHERIT, 0);
+        ::SetHandleInformation(pipes_->err, HANDLE_FLAG_INHERIT, 0);
+        nul = ::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = nul;
+        si.hStdOutput = outWrite;
+        si.hStdError = errWrite;
+    }
+    PROCESS_INFORMATION pi{};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    BOOL ok = ::CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, capture, 0, nullptr,
+                               cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+    DWORD error = ::GetLastError();
+    if (outWrite) ::CloseHandle(outWrite);
+    if (errWrite) ::CloseHandle(errWrite);
+    if (nul && nul != INVALID_HANDLE_VALUE) ::CloseHandle(nul);
+    if (!ok) {
+        ::SetLastError(error);
+        fail("CreateProcess " + commandLine);
+    }
+    ::CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
+    if (capture) {
+        Pipes* p = pipes_.get();
+        p->outReader = std::thread(Pipes::pump, p->out, &p->outText, &p->lock);
+        p->errReader = std::thread(Pipes::pump, p->err, &p->errText, &p->lock);
+    }
+}
+
+Process::~Process() {
+    if (process_) {
+        if (running()) {
+            ::TerminateProcess(process_, 0xDEAD);
+            ::WaitForSingleObject(process_, 10000);
+        }
+        ::CloseHandle(process_);
+    }
+}
+
+bool Process::wait(DWORD timeoutMs) {
+    bool ended = ::WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+    // Output is complete once the child and its inherited pipe ends are gone.
+    if (ended) pipes_->join();
+    return ended;
+}
+
+bool Process::running() const { return ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
+DWORD Process::exitCode() const {
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+void Process::kill() {
+    if (running()) ::TerminateProcess(process_, 0xDEAD);
+    wait(10000);
+}
+
+std::string Process::output() const {
+    std::lock_guard<std::mutex> g(pipes_->lock);
+    return stripCr(pipes_->outText);
+}
+
+std::string Process::errors() const {
+    std::lock_guard<std::mutex> g(pipes_->lock);
+    return stripCr(pipes_->errText);
+}
+
+HWND Process::waitForWindow(const std::string& caption, DWORD timeoutMs,
+                            const std::function<bool(HWND)>& filter) const {
+    DWORD start = ::GetTickCount();
+    for (;;) {
+        FindState s{pid_, &caption, &filter, nullptr};
+        ::EnumWindows(findWindowProc, reinterpret_cast<LPARAM>(&s));
+        if (s.found) return s.found;
+        if (::GetTickCount() - start > timeoutMs) return nullptr;
+        ::Sleep(25);
+    }
+}
+
+HWND Process::waitForMessageBox(const std::string& caption, DWORD timeoutMs) const {
+    return waitForWindow(caption, timeoutMs, [](HWND w) { return ::GetDlgItem(w, 0xFFFF) != nullptr; });
+}
+
+HWND Process::waitForDialog(const std::string& caption, int controlId, DWORD timeoutMs) const {
+    return waitForWindow(caption, timeoutMs, [controlId](HWND w) {
+        return ::GetDlgItem(w, 0xFFFF) == nullptr && ::GetDlgItem(w, controlId) != nullptr;
+    });
+}
+
+namespace {
+
+struct BoxScan {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK scanBoxes(HWND w, LPARAM param) {
+    auto* s = reinterpret_cast<BoxScan*>(param);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(w, &pid);
+    if (pid == s->pid && ::IsWindowVisible(w) && className(w) == "#32770") s->found.push_back(w);
+    return TRUE;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
+RunResult run(const std::string& exe, const std::vector<std::string>& args, const RunOptions& options) {
+    RunResult r;
+    Process p(exe, args, options.cwd);
+    Answer answer = options.answer ? options.answer : Answer(defaultAnswer);
+    DWORD start = ::GetTickCount();
+    std::vector<HWND> answered;
+    for (;;) {
+        bool ended = p.wait(30);
+        if (ended) break;
+        BoxScan scan{p.pid(), {}};
+        ::EnumWindows(scanBoxes, reinterpret_cast<LPARAM>(&scan));
+        for (HWND w : scan.found) {
+            if (std::find(answered.begin(), answered.end(), w) != answered.end()) continue;
+            // Give the box a moment to finish painting its controls.
+            ::Sleep(30);
+            Box box = readBox(w);
+            r.boxes.push_back(box);
+            answered.push_back(w);
+            press(w, answer(box));
+            waitGone(w, 10000);
+        }
+        if (::GetTickCount() - start > options.timeoutMs) {
+            r.timedOut = true;
+            p.kill();
+            break;
+        }
+    }
+    r.exitCode = p.exitCode();
+    r.out = p.output();
+    r.err = p.errors();
+    r.lines = splitLines(r.out);
+    return r;
+}
+
+RunResult runTarnwick(const std::vector<std::string>& args, const RunOptions& options) {
+    return run(tarnwickExe(), args, options);
+}
+
+// ---- clipboard ------------------------------------------------------------
+
+namespace {
+
+// Another process may hold the clipboard for a moment; try for a while.
+class OpenedClipboard {
+public:
+    OpenedClipboard() {
+        for (int i = 0; i < 200; ++i) {
+            if (::OpenClipboard(nullptr)) return;
+            ::Sleep(10);
+        }
+        fail("OpenClipboard");
+    }
+    ~OpenedClipboard() { ::CloseClipboard(); }
+};
+
+HGLOBAL toGlobal(const Bytes& bytes) {
+    HGLOBAL h = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, bytes.size());
+    if (!h) fail("GlobalAlloc");
+    if (!bytes.empty()) {
+        void* p = ::GlobalLock(h);
+        memcpy(p, bytes.data(), bytes.size());
+        ::GlobalUnlock(h);
+    }
+    return h;
+}
+
+std::string formatName(UINT id) {
+    char name[256];
+    int n = ::GetClipboardFormatNameA(id, name, sizeof name);
+    return n > 0 ? std::string(name, n) : "#" + std::to_string(id);
+}
+
+Bytes globalBytes(HANDLE h) {
+    Bytes b;
+    if (!h) return b;
+    SIZE_T size = ::GlobalSize(h);
+    const void* p = ::GlobalLock(h);
+    if (p) {
+        b.assign(static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + size);
+        ::GlobalUnlock(h);
+    }
+    return b;
+}
+
+}  // namespace
+
+UINT formatId(const std::string& name) { return ::RegisterClipboardFormatA(name.c_str()); }
+
+void putClipboard(const std::string& formatName, const Bytes& bytes) {
+    OpenedClipboard c;
+    ::EmptyClipboard();
+    if (!::SetClipboardData(formatId(formatName), toGlobal(bytes))) fail("SetClipboardData");
+}
+
+void addClipboard(const std::string& formatName, const Bytes& bytes) {
+    OpenedClipboard c;
+    if (!::SetClipboardData(formatId(formatName), toGlobal(bytes))) fail("SetClipboardData");
+}
+
+void putClipboardText(const std::string& text) {
+    OpenedClipboard c;
+    ::EmptyClipboard();
+    Bytes b(text.begin(), text.end());
+    b.push_back(0);
+    if (!::SetClipboardData(CF_TEXT, toGlobal(b))) fail("SetClipboardData");
+}
+
+std::optional<Bytes> getClipboard(const std::string& formatName) {
+    UINT id = formatId(formatName);
+    OpenedClipboard c;
+    if (!::IsClipboardFormatAvailable(id)) return std::nullopt;
+    return globalBytes(::GetClipboardData(id));
+}
+
+std::optional<std::string> getClipboardText() {
+    OpenedClipboard c;
+    if (!::IsClipboardFormatAvailable(CF_TEXT)) return std::nullopt;
+    Bytes b = globalBytes(::GetClipboardData(CF_TEXT));
+    return std::string(reinterpret_cast<const char*>(b.data()), strnlen(reinterpret_cast<const char*>(b.data()), b.size()));
+}
+
+std::vector<std::string> clipboardFormats() {
+    OpenedClipboard c;
+    std::vector<std::string> names;
+    for (UINT f = ::EnumClipboardFormats(0); f; f = ::EnumClipboardFormats(f)) names.push_back(formatName(f));
+    return names;
+}
+
+void emptyClipboard() {
+    OpenedClipboard c;
+    ::EmptyClipboard();
+}
+
+ClipboardSnapshot snapshotClipboard() {
+    OpenedClipboard c;
+    ClipboardSnapshot s;
+    for (UINT f = ::EnumClipboardFormats(0); f; f = ::EnumClipboardFormats(f)) {
+        // Only what a program put there itself; Wine synthesises the rest.
+        if (f >= 0xC000) s.formats.emplace_back(formatName(f), globalBytes(::GetClipboardData(f)));
+        else if (f == CF_TEXT) s.formats.emplace_back("#1", globalBytes(::GetClipboardData(f)));
+    }
+    return s;
+}
+
+ClipboardHolder::ClipboardHolder() {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE inRead = nullptr, outRead = nullptr, outWrite = nullptr;
+    if (!::CreatePipe(&inRead, &input_, &sa, 0) || !::CreatePipe(&outRead, &outWrite, &sa, 0)) fail("CreatePipe");
+    ::SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = inRead;
+    si.hStdOutput = outWrite;
+    si.hStdError = outWrite;
+    std::string exe = testsDir() + "\\clipholder.exe";
+    std::string line = quoteArgument(exe);
+    PROCESS_INFORMATION pi{};
+    BOOL ok = ::CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    ::CloseHandle(inRead);
+    ::CloseHandle(outWrite);
+    if (!ok) {
+        ::CloseHandle(outRead);
+        fail("start clipholder");
+    }
+    ::CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    // The holder says "held" once the clipboard is open.
+    char buffer[16] = {};
+    DWORD got = 0;
+    BOOL read = ::ReadFile(outRead, buffer, sizeof buffer - 1, &got, nullptr);
+    ::CloseHandle(outRead);
+    if (!read || std::string(buffer, got).find("held") == std::string::npos)
+        throw std::runtime_error("clipholder did not take the clipboard: " + std::string(buffer, got));
+}
+
+ClipboardHolder::~ClipboardHolder() {
+    ::CloseHandle(input_);  // end of input tells the holder to let go
+    if (::WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) ::TerminateProcess(process_, 1);
+    ::CloseHandle(process_);
+}
+
+// ---- registry ---------------------------------------------------------------
+
+bool keyExists(HKEY root, const std::string& subKey) {
+    HKEY k;
+    if (::RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    ::RegCloseKey(k);
+    return true;
+}
+
+std::optional<std::string> regString(HKEY root, const std::string& subKey, const std::string& value) {
+    char data[2048] = {};
+    DWORD size = sizeof data - 1, type = 0;
+    if (::SHGetValueA(root, subKey.c_str(), value.c_str(), &type, data, &size) != ERROR_SUCCESS) return std::nullopt;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
+    return std::string(data);
+}
+
+std::optional<DWORD> regDword(HKEY root, const std::string& subKey, const std::string& value) {
+    DWORD data = 0, size = sizeof data, type = 0;
+    if (::SHGetValueA(root, subKey.c_str(), value.c_str(), &type, &data, &size) != ERROR_SUCCESS) return std::nullopt;
+    if (type != REG_DWORD) return std::nullopt;
+    return data;
+}
+
+void deleteTree(HKEY root, const std::string& subKey) { ::SHDeleteKeyA(root, subKey.c_str()); }
+
+}  // namespace e2e

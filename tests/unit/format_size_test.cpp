@@ -1,0 +1,30 @@
+#include <gtest/gtest.h>
+
+#include "tarnwick/text/format_size.h"
+
+namespace tw {
+namespace {
+
+TEST(FormatSize, TableAtEveryBoundary) {
+    struct Case {
+        uint32_t size;
+        const char* text;
+    } const cases[] = {
+        {0, "0 bytes"},          {1, "1 byte"},           {2, "2 bytes"},
+        {1023, "1023 bytes"},    {1024, "1.00 KB"},       {1536, "1.50 KB"},
+        {1048575, "1024.00 KB"}, {1048576, "1.00 MB"},    {1073741823, "1024.00 MB"},
+        {1073741824, "1.00 GB"}, {4294967295u, "4.00 GB"}, {1152, "1.13 KB"},  // exact half: up
+        {1034, "1.01 KB"},       {5 * 1048576 + 5243, "5.01 MB"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(formatSize(c.size), c.text) << c.size;
+}
+
+TEST(FormatSize, RatioHasTwoDecimalsAndAFullStop) {
+    EXPECT_EQ(formatRatio(15, 15), " (100.00%)");
+    EXPECT_EQ(formatRatio(1, 3), " (33.33%)");
+    EXPECT_EQ(formatRatio(2, 3), " (66.67%)");
+    EXPECT_EQ(formatRatio(0xFFFFFFFFu, 0xFFFFFFFFu), " (100.00%)");
+}
+
+}  // namespace
+}  // namespace tw
