@@ -28,14 +28,14 @@ EntryList::~EntryList() {
     while (!entries_.empty()) entries_.pop_back();
 }
 
-void EntryList::checkRoom(uint32_t files, uint32_t folders, uint64_t uncompressed, uint64_t stored) const {
+void EntryList::checkRoom(uint32_t files, uint32_t folders, uint64_t stored) const {
     constexpr uint64_t kLimit = 0xFFFFFFFF;
-    if (uncompressed > kLimit || stored > kLimit || planBlock(files, folders, stored).length > kLimit)
+    if (stored > kLimit || planBlock(files, folders, stored).length > kLimit)
         throw kCopyTooLarge;
 }
 
 int32_t EntryList::appendFolder(std::unique_ptr<FolderRecord> record) {
-    checkRoom(fileCount_, folderCount_ + 1, totalUncompressed_, totalStored_);
+    checkRoom(fileCount_, folderCount_ + 1, totalStored_);
     Entry entry;
     entry.folder = std::move(record);
     entries_.push_back(std::move(entry));
@@ -44,15 +44,15 @@ int32_t EntryList::appendFolder(std::unique_ptr<FolderRecord> record) {
 }
 
 void EntryList::appendFile(std::unique_ptr<FileRecord> record, HeapBytes stored) {
-    uint64_t uncompressed = uint64_t(totalUncompressed_) + record->info.uncompressedSize.get();
+    uint32_t size = record->info.uncompressedSize.get();
     uint64_t storedTotal = uint64_t(totalStored_) + record->info.storedSize.get();
-    checkRoom(fileCount_ + 1, folderCount_, uncompressed, storedTotal);
+    checkRoom(fileCount_ + 1, folderCount_, storedTotal);
     Entry entry;
     entry.file = std::move(record);
     entry.stored = std::move(stored);
     entries_.push_back(std::move(entry));
     ++fileCount_;
-    totalUncompressed_ = uint32_t(uncompressed);
+    totalUncompressed_ += size;
     totalStored_ = uint32_t(storedTotal);
 }
 

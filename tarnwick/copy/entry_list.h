@@ -51,14 +51,16 @@ public:
     // ---- bookkeeping ----
 
     // Both raise kCopyTooLarge, leaving the list as it was, when the block or
-    // a total would no longer fit 32 bits.
+    // the stored total would no longer fit 32 bits. The uncompressed total
+    // only feeds the totals line and is kept in 64 bits: well-compressed
+    // sources may add up to more than 4 GiB and still fit the block.
     int32_t appendFolder(std::unique_ptr<FolderRecord> record);
     void appendFile(std::unique_ptr<FileRecord> record, HeapBytes stored);
 
     size_t size() const { return entries_.size(); }
     uint32_t fileCount() const { return fileCount_; }
     uint32_t folderCount() const { return folderCount_; }
-    uint32_t totalUncompressed() const { return totalUncompressed_; }
+    uint64_t totalUncompressed() const { return totalUncompressed_; }
     uint32_t totalStored() const { return totalStored_; }
 
     BlockPlan plan() const { return planBlock(fileCount_, folderCount_, totalStored_); }
@@ -72,12 +74,12 @@ private:
         std::unique_ptr<FileRecord> file;
         HeapBytes stored;
     };
-    void checkRoom(uint32_t files, uint32_t folders, uint64_t uncompressed, uint64_t stored) const;
+    void checkRoom(uint32_t files, uint32_t folders, uint64_t stored) const;
 
     std::vector<Entry> entries_;
     uint32_t fileCount_ = 0;
     uint32_t folderCount_ = 0;
-    uint32_t totalUncompressed_ = 0;
+    uint64_t totalUncompressed_ = 0;
     uint32_t totalStored_ = 0;
 
     // Folders the walk is inside, outermost first, for spotting links that

@@ -16,6 +16,6 @@ extern const char* const kErrorSettingClipboard; // "Error copying data to clipb
 // Sizes are 32-bit in the block; these refuse what would not fit rather
 // than store a wrapped number.
 extern const char* const kFileTooLarge;          // a file of 2 GiB or more
-extern const char* const kCopyTooLarge;          // a block or a total of 4 GiB or more
+extern const char* const kCopyTooLarge;          // a block of 4 GiB or more
 
 }  // namespace tw

@@ -14,7 +14,7 @@ namespace tw {
 void EntryList::publishBlock() {
     std::fputc('\n', stdout);
     if (totalUncompressed_ != 0 && fileCount_ > 1) {
-        std::printf("%s -> %s%s\n", formatSize(totalUncompressed_).c_str(), formatSize(totalStored_).c_str(),
+        std::printf("%s -> %s%s\n", formatTotalSize(totalUncompressed_).c_str(), formatSize(totalStored_).c_str(),
                     formatRatio(totalStored_, totalUncompressed_).c_str());
     }
 

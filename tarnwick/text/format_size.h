@@ -12,7 +12,11 @@ namespace tw {
 // exact value; the number is then rounded to two decimals, halves upward.
 std::string formatSize(uint32_t size);
 
+// The same text for a sum of sizes that may pass 4 GiB (the totals of a
+// copy); GB stays the largest unit.
+std::string formatTotalSize(uint64_t size);
+
 // " (%.2lf%%)" of part / whole * 100 in double precision: " (42.17%)".
-std::string formatRatio(uint32_t part, uint32_t whole);
+std::string formatRatio(uint64_t part, uint64_t whole);
 
 }  // namespace tw

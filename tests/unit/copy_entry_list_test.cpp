@@ -90,19 +90,21 @@ TEST(EntryList, RefusesWhatWouldOverflowThirtyTwoBits) {
         {"exactly full", {{kBig, kBig}, {kBig, kFill}, {0, 0}}, 3},
         {"one stored byte too many", {{kBig, kBig}, {kBig, kFill + 1}, {0, 0}}, 2},
         {"one record too many", {{kBig, kBig}, {kBig, kFill}, {0, 0}, {0, 0}}, 3},
-        // Well compressed files: the block is small, the total is not.
-        {"total uncompressed", {{kBig, 10}, {kBig, 10}, {kBig, 10}}, 2},
-        {"total uncompressed just fits", {{kBig, 10}, {kBig, 10}, {1, 1}}, 3},
+        // Well compressed files: the block is small, the total is not, and
+        // only the block has to fit.
+        {"total uncompressed past 4 GiB", {{kBig, 10}, {kBig, 10}, {kBig, 10}}, 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EntryList list;
         size_t accepted = 0;
+        uint64_t sizes = 0;
         for (const auto& f : c.files) {
             uint32_t before = list.totalStored();
             try {
                 list.appendFile(file(kTopLevel, "f", f.first, f.second), allocateBytes(1));
                 ++accepted;
+                sizes += f.first;
             } catch (const char* text) {
                 EXPECT_STREQ(text, kCopyTooLarge);
                 EXPECT_EQ(list.size(), accepted);  // left as it was
@@ -111,6 +113,7 @@ TEST(EntryList, RefusesWhatWouldOverflowThirtyTwoBits) {
             }
         }
         EXPECT_EQ(accepted, c.accepted);
+        EXPECT_EQ(list.totalUncompressed(), sizes);
         EXPECT_LE(list.plan().length, 0xFFFFFFFFu);
     }
 }

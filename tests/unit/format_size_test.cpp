@@ -19,11 +19,21 @@ TEST(FormatSize, TableAtEveryBoundary) {
     for (const Case& c : cases) EXPECT_EQ(formatSize(c.size), c.text) << c.size;
 }
 
+TEST(FormatSize, TotalsPastFourGigabytesStayInGigabytes) {
+    EXPECT_EQ(formatTotalSize(0), "0 bytes");
+    EXPECT_EQ(formatTotalSize(1536), formatSize(1536));
+    EXPECT_EQ(formatTotalSize(0xFFFFFFFFull), "4.00 GB");
+    EXPECT_EQ(formatTotalSize(3ull * 0x7FFFFFFF), "6.00 GB");
+    EXPECT_EQ(formatTotalSize(1536ull << 30), "1536.00 GB");
+}
+
 TEST(FormatSize, RatioHasTwoDecimalsAndAFullStop) {
     EXPECT_EQ(formatRatio(15, 15), " (100.00%)");
     EXPECT_EQ(formatRatio(1, 3), " (33.33%)");
     EXPECT_EQ(formatRatio(2, 3), " (66.67%)");
     EXPECT_EQ(formatRatio(0xFFFFFFFFu, 0xFFFFFFFFu), " (100.00%)");
+    EXPECT_EQ(formatRatio(30, 3ull * 0x7FFFFFFF), " (0.00%)");
+    EXPECT_EQ(formatRatio(0x7FFFFFFF, 0xFFFFFFFEull), " (50.00%)");
 }
 
 }  // namespace
