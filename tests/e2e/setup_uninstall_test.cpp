@@ -1,0 +1,314 @@
+// Setup.exe uninstalling: the whole way through the maintenance dialog and
+// the temporary copy, the failures on the way, and the self-removal run
+// started by hand.
+#include <atomic>
+#include <thread>
+
+#include "setup_support.h"
+
+using namespace e2e;
+using namespace e2e::setuptest;
+
+namespace {
+
+class Uninstall : public SetupTest {
+protected:
+    void TearDown() override {
+        ::SetFileAttributesA(tempCopy().c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileA(tempCopy().c_str());
+        SetupTest::TearDown();
+    }
+};
+
+// Runs Setup.exe by hand with a raw command-line tail and answers its boxes.
+struct HandRun {
+    std::vector<Box> boxes;
+    DWORD exitCode = 0;
+    DWORD elapsedMs = 0;
+};
+HandRun runByHand(const std::string& tail, const std::string& cwd = "") {
+    HandRun r;
+    DWORD start = ::GetTickCount();
+    auto p = Process::raw(setupExe(), quoteArgument(setupExe()) + " " + tail, cwd);
+    while (!p->wait(50)) {
+        HWND w = waitBox(*p, 100);
+        if (!w) continue;
+        ::Sleep(150);
+        r.boxes.push_back(readSetupBox(w));
+        press(w, IDOK);
+        waitGone(w);
+    }
+    r.elapsedMs = ::GetTickCount() - start;
+    r.exitCode = p->exitCode();
+    return r;
+}
+
+// How long a run by hand takes that deletes nothing and shows one box:
+// start-up and answering under Wine, to compare the retry pauses with.
+DWORD baselineMs() {
+    TempDir temp;
+    return runByHand(temp / "gone").elapsedMs;
+}
+
+std::string notRemoved(const std::string& folder) {
+    return "The Tarnwick program files in '" + folder + "' could not be removed. Please delete them manually.";
+}
+
+std::string shortPath(const std::string& path) {
+    char s[MAX_PATH] = "";
+    ::GetShortPathNameA(path.c_str(), s, MAX_PATH);
+    return s;
+}
+
+// Installs through the real dialog, then starts the installed Setup.exe
+// from inside its folder and confirms "Uninstall". Returns the first
+// process (ended or not).
+std::unique_ptr<Process> startUninstall(const std::string& folder, const Options& o) {
+    DWORD code = 0;
+    auto boxes = installWith(folder, o, &code);
+    if (boxes.size() != 1 || code != 0) throw std::runtime_error("installation failed");
+    // No captured output: under Wine the temporary copy gets this process's
+    // standard handles even though Setup does not let it inherit any, and
+    // an open pipe would keep the harness waiting for the copy to end.
+    auto p = std::make_unique<Process>(folder + "\\Setup.exe", std::vector<std::string>{}, folder, false);
+    HWND dialog = waitDialog(*p, kCustomize);
+    if (!dialog) throw std::runtime_error("no maintenance dialog");
+    press(dialog, kUninstall);
+    Box question = answerBox(*p, IDYES);
+    if (question.text != "Are you sure you want to uninstall Tarnwick?") throw std::runtime_error("no question");
+    return p;
+}
+
+}  // namespace
+
+TEST_F(Uninstall, EndToEnd) {
+    TempDir temp;
+    makeDir(temp / "Program Files");
+    std::string folder = temp / "Program Files\\Tarnwick";
+    makeQuickLaunchDir();
+    auto first = startUninstall(folder, {true, true, true, true});
+    ASSERT_TRUE(first->wait(20000));
+    EXPECT_EQ(first->exitCode(), 0u);
+
+    // The copy in the temp folder, another process, reports the outcome.
+    ForeignBox box = waitForAnyMessageBox(kCaption, first->pid(), 30000);
+    ASSERT_TRUE(box.hwnd) << "no box from the temporary copy";
+    ::Sleep(150);
+    Box done = readSetupBox(box.hwnd);
+    EXPECT_EQ(done.text, "Tarnwick uninstalled.");
+    EXPECT_EQ(done.icon, "information");
+    EXPECT_EQ(::GetWindow(box.hwnd, GW_OWNER), nullptr);
+    HANDLE copy = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, box.pid);
+    ASSERT_TRUE(copy);
+    std::string copyPath = tempCopy();
+    std::string program = copyPath.find(' ') == std::string::npos ? copyPath : "\"" + copyPath + "\"";
+    EXPECT_EQ(processCommandLine(copy), program + " \"" + folder + "\"");
+
+    // All gone by the time the box shows.
+    EXPECT_FALSE(exists(folder));
+    EXPECT_TRUE(isDir(temp / "Program Files"));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(exists(sendToLink()));
+    EXPECT_FALSE(exists(quickLaunchLink()));
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kFolderVerbKey));
+    for (const auto& row : newTypeRows()) EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, row.key)) << row.key;
+
+    press(box.hwnd, IDOK);
+    ASSERT_EQ(::WaitForSingleObject(copy, 20000), WAIT_OBJECT_0);
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(copy, &code);
+    ::CloseHandle(copy);
+    EXPECT_EQ(code, 0u);
+
+    // The copy stays until the next start of the system, which deletes it.
+    EXPECT_TRUE(exists(copyPath));
+    EXPECT_EQ(::lstrcmpiA(wininitEntry().c_str(), shortPath(copyPath).c_str()), 0)
+        << wininitEntry() << " vs " << shortPath(copyPath);
+}
+
+TEST_F(Uninstall, TemporaryCopyCannotBeMade) {
+    TempDir temp;
+    std::string folder = temp / "Tarnwick";
+    writeFile(tempCopy(), "in use");
+    FileLock inUse(tempCopy());
+    auto first = startUninstall(folder, {true, false, false, true});
+    Box failure = answerBox(*first);
+    EXPECT_EQ(failure.text, "Error creating temporary file for removing program files.");
+    EXPECT_EQ(failure.icon, "warning");
+    EXPECT_EQ(::GetWindow(failure.hwnd, GW_OWNER), nullptr);
+    Box warning = answerBox(*first);
+    EXPECT_EQ(warning.text, notRemoved(folder));
+    EXPECT_EQ(warning.icon, "warning");
+    ASSERT_TRUE(first->wait(20000));
+    EXPECT_EQ(first->exitCode(), 1u);
+    // Unregistered, but the files are still there.
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(exists(sendToLink()));
+    EXPECT_TRUE(exists(folder + "\\Tarnwick.exe"));
+}
+
+TEST_F(Uninstall, ShortcutThatCannotBeDeletedStopsEarly) {
+    TempDir temp;
+    std::string folder = temp / "Tarnwick";
+    DWORD code = 0;
+    ASSERT_EQ(installWith(folder, {true, false, false, true}, &code).size(), 1u);
+    FileLock inUse(sendToLink());
+    Process p(folder + "\\Setup.exe", {}, folder);
+    HWND dialog = waitDialog(p, kCustomize);
+    ASSERT_TRUE(dialog);
+    press(dialog, kUninstall);
+    answerBox(p, IDYES);
+    Box failure = answerBox(p);
+    EXPECT_EQ(failure.text, "Error removing shortcut.");
+    EXPECT_EQ(failure.icon, "warning");
+    EXPECT_FALSE(waitBox(p, 1000)) << "no could-not-be-removed warning before unregistering";
+    ASSERT_TRUE(p.wait(20000));
+    EXPECT_EQ(p.exitCode(), 1u);
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"), "\"" + folder + "\\Setup.exe\"");
+    EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, ".tarnwk"));
+    EXPECT_TRUE(exists(folder + "\\Setup.exe"));
+}
+
+// ---- the self-removal run, started by hand ------------------------------------
+
+TEST_F(Uninstall, ByHandDeletesTheFourFilesAndTheFolderOnly) {
+    // An installation elsewhere, which a run by hand must not touch.
+    ::SHSetValueA(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", REG_SZ, "\"C:\\x\\Setup.exe\"", 17);
+    ::SHSetValueA(HKEY_CLASSES_ROOT, ".tarnwk", "", REG_SZ, "Tarnwick.Target", 16);
+    writeFile(sendToLink(), "link");
+
+    TempDir temp;
+    std::string folder = temp / "Tarnwick files";
+    makeDir(folder);
+    copySet(folder);
+    setAttributes(folder + "\\ReadMe.txt", FILE_ATTRIBUTE_READONLY);
+    HandRun r = runByHand(quoteArgument(folder));
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, "Tarnwick uninstalled.");
+    EXPECT_EQ(r.boxes[0].icon, "information");
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_FALSE(exists(folder));
+    EXPECT_TRUE(listDir(temp.path()).empty());
+
+    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, ".tarnwk"));
+    EXPECT_TRUE(exists(sendToLink()));
+}
+
+TEST_F(Uninstall, UserFileInTheProgramFolder) {
+    TempDir folder;
+    copySet(folder.path());
+    writeFile(folder / "mine.txt", "keep me");
+    HandRun r = runByHand(folder.path());
+    ASSERT_EQ(r.boxes.size(), 2u);
+    EXPECT_EQ(r.boxes[0].text, "Error removing directory.");
+    EXPECT_EQ(r.boxes[0].icon, "warning");
+    EXPECT_EQ(r.boxes[1].text, notRemoved(folder.path()));
+    EXPECT_EQ(r.boxes[1].icon, "warning");
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(listDir(folder.path()), std::vector<std::string>{"mine.txt"});
+    EXPECT_EQ(readFile(folder / "mine.txt"), "keep me");
+}
+
+TEST_F(Uninstall, FolderArgumentForms) {
+    TempDir temp;
+    struct Case {
+        const char* what;
+        std::string tail;  // after the program name
+        std::string cwd;
+        std::string removed;
+    };
+    makeDir(temp / "a b");
+    makeDir(temp / "word");
+    makeDir(temp / "inside");
+    const Case cases[] = {
+        {"quoted, with a blank", "\"" + (temp / "a b") + "\"", "", temp / "a b"},
+        {"a stray word, relative to the current folder", "word", temp.path(), temp / "word"},
+        {"the current folder itself", ".", temp / "inside", temp / "inside"},
+        {"a folder that is already gone", temp / "gone", "", ""},
+    };
+    for (const Case& c : cases) {
+        if (!c.removed.empty()) copySet(c.removed);
+        HandRun r = runByHand(c.tail, c.cwd);
+        ASSERT_EQ(r.boxes.size(), 1u) << c.what;
+        EXPECT_EQ(r.boxes[0].text, "Tarnwick uninstalled.") << c.what;
+        EXPECT_EQ(r.exitCode, 0u) << c.what;
+        if (!c.removed.empty()) EXPECT_FALSE(exists(c.removed)) << c.what;
+    }
+    EXPECT_TRUE(listDir(temp.path()).empty());
+}
+
+// A tail that does not fit the folder buffer is refused whole. Its first 259
+// characters here name the very folder that holds the files (the folder
+// followed by "\." steps), so cutting it short would delete them.
+TEST_F(Uninstall, TailLongerThanTheFolderBuffer) {
+    TempDir folder;
+    copySet(folder.path());
+    std::string tail = folder.path();
+    while (tail.size() < 259) tail += "\\.";
+    tail += "\\" + std::string(40, 'z');
+    ASSERT_GT(tail.size(), 259u);
+    HandRun r = runByHand(tail);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, notRemoved(tail));
+    EXPECT_EQ(r.boxes[0].icon, "warning");
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(listDir(folder.path()).size(), 4u);
+}
+
+// A folder that fits the buffer but cannot take a file name behind it is
+// refused at once: no file name is joined to it, nothing is deleted, and
+// the folder itself is never taken for a file and retried.
+TEST_F(Uninstall, FolderTooLongToHoldTheFileNames) {
+    TempDir temp;
+    std::string folder = temp.path() + "\\" + std::string(255 - temp.path().size() - 1, 'f');
+    ASSERT_EQ(folder.size(), 255u);
+    makeDir(folder);
+    DWORD baseline = baselineMs();
+    HandRun r = runByHand(folder);
+    ASSERT_EQ(r.boxes.size(), 2u);
+    EXPECT_EQ(r.boxes[0].text, "Error deleting file.");
+    EXPECT_EQ(r.boxes[1].text, notRemoved(folder));
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_TRUE(isDir(folder));
+    EXPECT_LT(r.elapsedMs, baseline + 3000) << "the folder was retried as if it were a locked file";
+}
+
+// A locked file is retried every half second, ten times at most: a lock
+// that goes away in time is waited out, one that stays ends the run.
+TEST_F(Uninstall, LockedFilesAreRetried) {
+    DWORD baseline = baselineMs();
+    {
+        TempDir folder;
+        copySet(folder.path());
+        std::atomic<bool> locked{false};
+        std::thread holder([&] {
+            FileLock lock(folder / "zlib1.dll");
+            locked = true;
+            ::Sleep(1500);
+        });
+        while (!locked) ::Sleep(10);
+        HandRun r = runByHand(folder.path());
+        holder.join();
+        ASSERT_EQ(r.boxes.size(), 1u);
+        EXPECT_EQ(r.boxes[0].text, "Tarnwick uninstalled.");
+        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_FALSE(exists(folder.path()));
+        EXPECT_GE(r.elapsedMs, baseline + 800) << "the lock was not waited for";
+    }
+    {
+        TempDir folder;
+        copySet(folder.path());
+        FileLock lock(folder / "zlib1.dll");
+        HandRun r = runByHand(folder.path());
+        ASSERT_EQ(r.boxes.size(), 2u);
+        EXPECT_EQ(r.boxes[0].text, "Error deleting file.");
+        EXPECT_EQ(r.boxes[1].text, notRemoved(folder.path()));
+        EXPECT_EQ(r.exitCode, 1u);
+        // Ten attempts, nine pauses of half a second.
+        EXPECT_GE(r.elapsedMs, baseline + 4000);
+        EXPECT_LT(r.elapsedMs, baseline + 9000);
+        // In order: the two before it went, the one after it was not tried.
+        EXPECT_EQ(listDir(folder.path()), (std::vector<std::string>{"ReadMe.txt", "zlib1.dll"}));
+    }
+}
