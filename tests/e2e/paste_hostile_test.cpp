@@ -30,10 +30,14 @@ public:
 
     RunResult paste(const char* format, const Bytes& block, bool force = true) {
         putClipboard(format, block);
+        ClipboardSnapshot before = snapshotClipboard();
         RunOptions o;
         o.cwd = sentinel;
         o.timeoutMs = 60000;
-        return runTarnwick({force ? "/FORCEPASTE" : "/PASTE", dest}, o);
+        RunResult r = runTarnwick({force ? "/FORCEPASTE" : "/PASTE", dest}, o);
+        // Read in place, never changed or taken off the clipboard.
+        EXPECT_TRUE(snapshotClipboard() == before);
+        return r;
     }
 
     Lines destNames() const {

@@ -134,6 +134,44 @@ TEST(Paste, TreeBlockWinsOverTheSingleFileBlock) {
     EXPECT_EQ(listDir(dest.path()), Lines{"tree.txt"});
 }
 
+// Readers go by the length fields, not by the sizes of our own records, and
+// ignore padding, the tails of name fields and the header's version byte;
+// any negative parent index means top level.
+TEST(Paste, ReadsByTheLengthFields) {
+    const std::vector<Entry> entries = {Entry::folder(-1, "d", 0x12), Entry::file(0, "f.txt", repeatedText(800)),
+                                        Entry::file(-1, "g.bin", randomBytes(50, 3))};
+    const Bytes plain = treeBlock(entries);
+    const std::vector<size_t> at = recordOffsets(plain);
+    const size_t dataAt = 16 + tw::loadU32(&plain[12]);
+
+    // Four junk bytes after the header and after every record.
+    Bytes b(plain.begin(), plain.begin() + 16);
+    b.insert(b.end(), {0xDE, 0xAD, 0xBE, 0xEF});
+    putU32(b, 0, 20);
+    b[4] = 99;
+    b[5] = b[6] = b[7] = 0x77;
+    std::vector<size_t> newAt;
+    for (size_t i = 0; i < at.size(); ++i) {
+        size_t end = i + 1 < at.size() ? at[i + 1] : dataAt;
+        size_t start = b.size();
+        newAt.push_back(start);
+        b.insert(b.end(), plain.begin() + at[i], plain.begin() + end);
+        b.insert(b.end(), {0x55, 0x66, 0x77, 0x88});
+        putU32(b, start, uint32_t(end - at[i] + 4));
+        b[start + 12 + 200] = 'q';  // after the name's terminator
+    }
+    putU32(b, 12, uint32_t(b.size() - 20));
+    putU32(b, newAt[2] + 4, 0x80000000);  // g.bin's parent: the lowest negative value
+    b.insert(b.end(), plain.begin() + dataAt, plain.end());
+    putClipboard("Tarnwick_2", b);
+
+    TempDir dest;
+    RunResult r = paste(dest.path());
+    expectSuccess(r);
+    EXPECT_EQ(r.lines, pasteOutput({dest / "d>", dest / "d\\f.txt", dest / "g.bin"}));
+    expectRestored(dest.path(), entries);
+}
+
 // How the destination text becomes the folder that receives the entries.
 TEST(Paste, DestinationText) {
     putClipboard("Tarnwick_2", treeBlock({Entry::folder(-1, "d"), Entry::file(0, "x.txt", "x")}));
