@@ -46,7 +46,7 @@ bool ansiLeadByte(unsigned char byte) {
 }
 
 void PasteContext::paste(const char* destination, bool force) {
-    force_ = force;
+    this->force = force;
     const std::string folder = prepareDestination(destination);
 
     std::fputs("Reading clipboard...\n", stdout);
@@ -81,8 +81,8 @@ void PasteContext::paste(const char* destination, bool force) {
 
 void PasteContext::walkTree(const uint8_t* block, size_t length, const std::string& folder) {
     TreeBlockReader reader(block, length);
-    placed_.clear();
-    placed_.reserve(rowsToReserve(reader, length));
+    placed.clear();
+    placed.reserve(rowsToReserve(reader, length));
 
     while (!reader.done()) {
         const CheckedEntry checked = nextCheckedEntry(reader, ansiLeadByte);
@@ -92,7 +92,7 @@ void PasteContext::walkTree(const uint8_t* block, size_t length, const std::stri
         const std::string* parentPath = &folder;
         bool skip = false;
         if (e.parentIndex >= 0) {
-            const PlacedEntry& parent = placed_[size_t(e.parentIndex)];
+            const PlacedEntry& parent = placed[size_t(e.parentIndex)];
             parentPath = &parent.path;
             skip = parent.skip;
         }
@@ -114,9 +114,9 @@ void PasteContext::walkTree(const uint8_t* block, size_t length, const std::stri
             if (messageBox("Unknown entry type in Tarnwick data.", MB_OKCANCEL | MB_ICONERROR) != IDOK) throw "";
         }
         if (skip) path.clear();
-        placed_.push_back(PlacedEntry{e.head, std::move(path), skip});
+        placed.push_back(PlacedEntry{e.head, std::move(path), skip});
     }
-    placed_.clear();
+    placed.clear();
 }
 
 bool pasteFromClipboard(const char* destination, bool force) {

@@ -40,8 +40,8 @@ public:
 private:
     void walkTree(const uint8_t* block, size_t length, const std::string& folder);
 
-    bool force_ = false;
-    std::vector<PlacedEntry> placed_;
+    bool force = false;
+    std::vector<PlacedEntry> placed;
 };
 
 // The overwrite question for an existing destination. True to overwrite,

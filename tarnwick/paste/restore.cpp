@@ -37,7 +37,7 @@ bool PasteContext::restoreFolder(const std::string& path, const FolderInfo& info
 
     if (!::PathIsDirectoryA(path.c_str())) {
         if (!::CreateDirectoryA(path.c_str(), nullptr)) throw "Error creating directory.";
-    } else if (!force_) {
+    } else if (!force) {
         std::string question = "The directory\n\n" + path +
                                "\n\nalready exists.\n\n"
                                "Do you want to merge any contents of the directory being copied\n"
@@ -59,7 +59,7 @@ bool PasteContext::restoreFile(const std::string& path, const FileInfo& info, co
     std::fputc('\n', stdout);
 
     if (::PathFileExistsA(path.c_str())) {
-        if (!confirmOverwrite(path.c_str(), info, force_)) return false;
+        if (!confirmOverwrite(path.c_str(), info, force)) return false;
         // So that a read-only file can be replaced.
         ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
