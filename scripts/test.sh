@@ -17,21 +17,27 @@ native_dir=${TW_NATIVE_BUILD_DIR:-$root/build/native}
 export TW_WINEPREFIX
 . "$root/scripts/wine-env.sh"
 
-# A display of our own, so that tests never touch the user's desktop.
-display=""
-for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "test: no free X display" >&2; exit 1; }
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# A display of our own, so that tests never touch the user's desktop. Xvfb
+# picks a free display number itself and writes it to fd 3 once it accepts
+# connections, which is race-free against other runs on the machine.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
-export DISPLAY="$display"
 
 cleanup() {
     wineserver -k >/dev/null 2>&1 || true
     kill "$xvfb_pid" 2>/dev/null || true
+    rm -f "$display_file"
 }
 trap cleanup EXIT INT TERM
+
+for _ in $(seq 100); do
+    [ -s "$display_file" ] && break
+    sleep 0.1
+done
+[ -s "$display_file" ] || { echo "test: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n 1 "$display_file")"
+echo "test: X display $DISPLAY"
 # The wineserver must start under this display.
 wineserver -k >/dev/null 2>&1 || true
 tw_wine_prepare
