@@ -290,14 +290,18 @@ inline std::vector<Box> installWith(const std::string& folder, const Options& o,
     setControlText(dialog, kEdit, folder);
     setOptions(dialog, o);
     press(dialog, IDOK);
-    while (!p.wait(50)) {
+    DWORD start = ::GetTickCount();
+    while (!p.wait(50) && ::GetTickCount() - start < 60000) {
         HWND w = waitBox(p, 100);
         if (!w) continue;
         ::Sleep(150);
         boxes.push_back(readSetupBox(w));
         press(w, IDOK);
         waitGone(w, 10000);
+        // A failure that leaves the dialog open: give up with Cancel.
+        if (!p.wait(500) && ::IsWindowVisible(dialog)) press(dialog, IDCANCEL);
     }
+    p.wait(20000);
     if (exitCode) *exitCode = p.exitCode();
     return boxes;
 }

@@ -30,7 +30,7 @@ HandRun runByHand(const std::string& tail, const std::string& cwd = "") {
     HandRun r;
     DWORD start = ::GetTickCount();
     auto p = Process::raw(setupExe(), quoteArgument(setupExe()) + " " + tail, cwd);
-    while (!p->wait(50)) {
+    while (!p->wait(50) && ::GetTickCount() - start < 60000) {
         HWND w = waitBox(*p, 100);
         if (!w) continue;
         ::Sleep(150);
