@@ -17,6 +17,8 @@ fi
 TW_WINEPREFIX=${TW_RUN_WINEPREFIX:-$root/build/wine-run}
 . "$root/scripts/wine-env.sh"
 tw_wine_prepare
+build_dir=${TW_BUILD_DIR:-$root/build/win32}
+tw_wine_keep_session "$build_dir/tools/session_keeper.exe"
 
 position=0
 for arg in "$@"; do
@@ -30,5 +32,5 @@ for arg in "$@"; do
     set -- "$@" "$arg"
 done
 
-exe="${TW_BUILD_DIR:-$root/build/win32}/bin/Tarnwick.exe"
+exe="$build_dir/bin/Tarnwick.exe"
 exec wine "$exe" "$@"

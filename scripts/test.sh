@@ -41,6 +41,7 @@ echo "test: X display $DISPLAY"
 # The wineserver must start under this display.
 wineserver -k >/dev/null 2>&1 || true
 tw_wine_prepare
+tw_wine_keep_session "$win_dir/tools/session_keeper.exe"
 
 status=0
 echo "==== native unit tests"
