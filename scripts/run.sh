@@ -33,4 +33,14 @@ for arg in "$@"; do
 done
 
 exe="$build_dir/bin/Tarnwick.exe"
-exec wine "$exe" "$@"
+if [ -n "${DISPLAY:-}" ]; then
+    exec wine "$exe" "$@"
+fi
+# Without a display Wine dismisses every message box unseen (a question
+# counts as unanswered), so say where the explanation went.
+status=0
+wine "$exe" "$@" || status=$?
+if [ "$status" = 1 ] || [ "$status" = 100 ]; then
+    echo "run: Tarnwick failed (exit $status); its message box needs an X display (set DISPLAY to see it)." >&2
+fi
+exit "$status"
