@@ -5,7 +5,6 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
