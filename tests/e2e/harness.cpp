@@ -500,14 +500,32 @@ HWND Process::waitForWindow(const std::string& caption, DWORD timeoutMs,
     }
 }
 
+namespace {
+
+BOOL CALLBACK onlyBoxControls(HWND child, LPARAM param) {
+    int id = ::GetDlgCtrlID(child) & 0xFFFF;
+    // Text, icon (Wine's id, then Windows'), standard buttons.
+    bool boxControl = id == 0xFFFF || id == 0x440 || id == 0x14 || (id >= IDOK && id <= IDNO);
+    if (!boxControl) *reinterpret_cast<bool*>(param) = false;
+    return boxControl;
+}
+
+}  // namespace
+
+bool isMessageBox(HWND w) {
+    if (!::GetDlgItem(w, 0xFFFF)) return false;
+    bool onlyBox = true;
+    ::EnumChildWindows(w, onlyBoxControls, reinterpret_cast<LPARAM>(&onlyBox));
+    return onlyBox;
+}
+
 HWND Process::waitForMessageBox(const std::string& caption, DWORD timeoutMs) const {
-    return waitForWindow(caption, timeoutMs, [](HWND w) { return ::GetDlgItem(w, 0xFFFF) != nullptr; });
+    return waitForWindow(caption, timeoutMs, [](HWND w) { return isMessageBox(w); });
 }
 
 HWND Process::waitForDialog(const std::string& caption, int controlId, DWORD timeoutMs) const {
-    return waitForWindow(caption, timeoutMs, [controlId](HWND w) {
-        return ::GetDlgItem(w, 0xFFFF) == nullptr && ::GetDlgItem(w, controlId) != nullptr;
-    });
+    return waitForWindow(caption, timeoutMs,
+                         [controlId](HWND w) { return !isMessageBox(w) && ::GetDlgItem(w, controlId) != nullptr; });
 }
 
 namespace {

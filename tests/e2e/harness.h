@@ -98,6 +98,9 @@ int defaultAnswer(const Box& box);
 Answer pressInOrder(std::vector<int> ids);
 
 Box readBox(HWND box);
+// A message box holds its text (static 0xFFFF), its icon and standard
+// buttons, and nothing else. (A dialog's labels may have id 0xFFFF too.)
+bool isMessageBox(HWND window);
 void press(HWND window, int id);
 bool waitGone(HWND window, DWORD timeoutMs = 10000);
 // Sets the text of a control in another process (WM_SETTEXT).

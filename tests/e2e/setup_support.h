@@ -174,99 +174,13 @@ inline Options dialogOptions(HWND dialog) {
             checked(dialog, kNewMenu)};
 }
 
-// A message box holds its text (static 0xFFFF), its icon (0x440 under Wine,
-// 0x14 on Windows) and standard buttons, and nothing else. Setup's dialog
-// labels have id -1, which is 0xFFFF too, so the harness's own tests (text
-// present: box; text absent: dialog) cannot tell them apart.
-struct BoxControls {
-    static BOOL CALLBACK check(HWND child, LPARAM param) {
-        int id = ::GetDlgCtrlID(child) & 0xFFFF;
-        bool boxControl = id == 0xFFFF || id == 0x440 || id == 0x14 || (id >= IDOK && id <= 11);
-        if (!boxControl) *reinterpret_cast<bool*>(param) = false;
-        return boxControl;
-    }
-};
-inline bool isMessageBox(HWND w) {
-    if (!::GetDlgItem(w, 0xFFFF)) return false;
-    bool onlyBox = true;
-    ::EnumChildWindows(w, BoxControls::check, reinterpret_cast<LPARAM>(&onlyBox));
-    return onlyBox;
-}
-inline HWND waitBox(const Process& p, DWORD timeoutMs = 20000) {
-    return p.waitForWindow(kCaption, timeoutMs, [](HWND w) { return isMessageBox(w); });
-}
+inline HWND waitBox(const Process& p, DWORD timeoutMs = 20000) { return p.waitForMessageBox(kCaption, timeoutMs); }
 // Dialog 101 (holds the edit 1000) or 106 (holds 1006).
 inline HWND waitDialog(const Process& p, int controlId, DWORD timeoutMs = 20000) {
-    return p.waitForWindow(kCaption, timeoutMs,
-                           [controlId](HWND w) { return !isMessageBox(w) && ::GetDlgItem(w, controlId); });
+    return p.waitForDialog(kCaption, controlId, timeoutMs);
 }
 
-// The icon of a message box, told by its pixels: under Wine an icon handle
-// means nothing in another process, so the handle that the box's icon
-// static returns cannot be compared with the test's own LoadIcon. The
-// static's 32x32 pixels are read from the screen and compared with each
-// system icon drawn on the dialog colour; the nearest one wins.
-inline std::string boxIcon(HWND box) {
-    HWND stat = nullptr;
-    for (int id : {0x440, 0x14})
-        if ((stat = ::GetDlgItem(box, id)) && ::IsWindowVisible(stat)) break;
-    if (!stat || !::IsWindowVisible(stat)) return "";
-    RECT r;
-    ::GetWindowRect(stat, &r);
-    const int n = 32;
-    HDC screen = ::GetDC(nullptr);
-    HDC shot = ::CreateCompatibleDC(screen);
-    HBITMAP shotBits = ::CreateCompatibleBitmap(screen, n, n);
-    HGDIOBJ oldShot = ::SelectObject(shot, shotBits);
-    ::BitBlt(shot, 0, 0, n, n, screen, r.left, r.top, SRCCOPY);
-
-    struct {
-        LPCSTR id;
-        const char* name;
-    } const kIcons[] = {{IDI_HAND, "error"}, {IDI_EXCLAMATION, "warning"}, {IDI_QUESTION, "question"},
-                        {IDI_ASTERISK, "information"}};
-    std::string best;
-    long bestDistance = -1;
-    HDC drawn = ::CreateCompatibleDC(screen);
-    HBITMAP drawnBits = ::CreateCompatibleBitmap(screen, n, n);
-    HGDIOBJ oldDrawn = ::SelectObject(drawn, drawnBits);
-    for (const auto& k : kIcons) {
-        RECT all{0, 0, n, n};
-        HBRUSH face = ::CreateSolidBrush(::GetPixel(shot, 0, 0));
-        ::FillRect(drawn, &all, face);
-        ::DeleteObject(face);
-        ::DrawIconEx(drawn, 0, 0, ::LoadIconA(nullptr, k.id), n, n, 0, nullptr, DI_NORMAL);
-        long distance = 0;
-        for (int y = 0; y < n; ++y)
-            for (int x = 0; x < n; ++x) {
-                COLORREF a = ::GetPixel(shot, x, y), b = ::GetPixel(drawn, x, y);
-                distance += std::abs(int(GetRValue(a)) - int(GetRValue(b))) +
-                            std::abs(int(GetGValue(a)) - int(GetGValue(b))) +
-                            std::abs(int(GetBValue(a)) - int(GetBValue(b)));
-            }
-        if (bestDistance < 0 || distance < bestDistance) {
-            bestDistance = distance;
-            best = k.name;
-        }
-    }
-    ::SelectObject(drawn, oldDrawn);
-    ::DeleteObject(drawnBits);
-    ::DeleteDC(drawn);
-    ::SelectObject(shot, oldShot);
-    ::DeleteObject(shotBits);
-    ::DeleteDC(shot);
-    ::ReleaseDC(nullptr, screen);
-    // A picture far from all four is no system icon.
-    return bestDistance >= 0 && bestDistance < n * n * 3 * 8 ? best : "other";
-}
-
-// readBox with the icon told by its pixels.
-inline Box readSetupBox(HWND w) {
-    ::UpdateWindow(w);
-    Box b = readBox(w);
-    b.icon = boxIcon(w);
-    return b;
-}
+inline Box readSetupBox(HWND w) { return readBox(w); }
 
 // Reads the box that a process shows next and presses a button in it.
 inline Box answerBox(const Process& p, int button = IDOK, DWORD timeoutMs = 20000) {

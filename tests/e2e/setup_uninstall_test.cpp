@@ -233,7 +233,9 @@ TEST_F(Uninstall, FolderArgumentForms) {
         ASSERT_EQ(r.boxes.size(), 1u) << c.what;
         EXPECT_EQ(r.boxes[0].text, "Tarnwick uninstalled.") << c.what;
         EXPECT_EQ(r.exitCode, 0u) << c.what;
-        if (!c.removed.empty()) EXPECT_FALSE(exists(c.removed)) << c.what;
+        if (!c.removed.empty()) {
+            EXPECT_FALSE(exists(c.removed)) << c.what;
+        }
     }
     EXPECT_TRUE(listDir(temp.path()).empty());
 }
