@@ -71,6 +71,7 @@ TEST(CommandLine, PasteNeedsExactlyOnePath) {
         EXPECT_EQ(r.boxes[0].text, "Paste path not specified or incorrect.");
         EXPECT_EQ(r.boxes[0].icon, "warning");
         EXPECT_EQ(r.boxes[0].buttons, std::vector<int>{IDOK});
+        EXPECT_EQ(r.boxes[0].defaultButton, IDOK);
         EXPECT_TRUE(snapshotClipboard() == before);
     }
 }

@@ -299,10 +299,17 @@ Box readBox(HWND w) {
     b.hwnd = w;
     b.caption = windowText(w);
     if (HWND stat = ::GetDlgItem(w, 0xFFFF)) b.text = windowText(stat);
-    for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
-        if (HWND btn = ::GetDlgItem(w, id); btn && className(btn) == "Button") b.buttons.push_back(id);
+    for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
+        HWND btn = ::GetDlgItem(w, id);
+        if (!btn || className(btn) != "Button") continue;
+        b.buttons.push_back(id);
+        // Wine's message box answers DM_GETDEFID with IDOK whatever it
+        // shows; the button's own style says which one Enter presses.
+        if ((::GetWindowLongA(btn, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON) b.defaultButton = id;
+    }
     DWORD_PTR def = 0;
-    if (::SendMessageTimeoutA(w, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 5000, &def) && HIWORD(def) == DC_HASDEFID)
+    if (!b.defaultButton && ::SendMessageTimeoutA(w, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 5000, &def) &&
+        HIWORD(def) == DC_HASDEFID)
         b.defaultButton = LOWORD(def);
     b.icon = iconName(w);
     return b;
