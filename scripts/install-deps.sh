@@ -8,7 +8,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok
 
 PKGS="cmake ninja-build g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix \
 binutils-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth \
-googletest g++ zlib1g-dev procps util-linux python3 imagemagick x11-utils"
+googletest g++ clang libclang-rt-14-dev zlib1g-dev procps util-linux python3 imagemagick x11-utils"
 
 arch_ok=1
 dpkg --print-foreign-architectures | grep -qx i386 || arch_ok=0
