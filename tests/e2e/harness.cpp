@@ -222,31 +222,14 @@ std::string className(HWND w) {
     return name;
 }
 
-// Pixels of a w x h screen area, or of an icon drawn on a given background.
-std::vector<COLORREF> grab(HDC source, int x, int y, int w, int h) {
-    HDC mem = ::CreateCompatibleDC(source);
-    HBITMAP bmp = ::CreateCompatibleBitmap(source, w, h);
-    HGDIOBJ old = ::SelectObject(mem, bmp);
-    ::BitBlt(mem, 0, 0, w, h, source, x, y, SRCCOPY);
-    std::vector<COLORREF> px;
-    for (int j = 0; j < h; ++j)
-        for (int i = 0; i < w; ++i) px.push_back(::GetPixel(mem, i, j));
-    ::SelectObject(mem, old);
-    ::DeleteObject(bmp);
-    ::DeleteDC(mem);
-    return px;
-}
-
-std::vector<COLORREF> drawIcon(HICON icon, int w, int h, COLORREF background) {
+// The pixels of a w x h picture painted into a memory bitmap by paint(dc).
+template <class Paint>
+std::vector<COLORREF> pixels(int w, int h, Paint paint) {
     HDC screen = ::GetDC(nullptr);
     HDC mem = ::CreateCompatibleDC(screen);
     HBITMAP bmp = ::CreateCompatibleBitmap(screen, w, h);
     HGDIOBJ old = ::SelectObject(mem, bmp);
-    HBRUSH brush = ::CreateSolidBrush(background);
-    RECT all{0, 0, w, h};
-    ::FillRect(mem, &all, brush);
-    ::DeleteObject(brush);
-    ::DrawIconEx(mem, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
+    paint(mem, screen);
     std::vector<COLORREF> px;
     for (int j = 0; j < h; ++j)
         for (int i = 0; i < w; ++i) px.push_back(::GetPixel(mem, i, j));
@@ -255,6 +238,20 @@ std::vector<COLORREF> drawIcon(HICON icon, int w, int h, COLORREF background) {
     ::DeleteDC(mem);
     ::ReleaseDC(nullptr, screen);
     return px;
+}
+
+std::vector<COLORREF> grabScreen(int x, int y, int w, int h) {
+    return pixels(w, h, [&](HDC mem, HDC screen) { ::BitBlt(mem, 0, 0, w, h, screen, x, y, SRCCOPY); });
+}
+
+std::vector<COLORREF> drawIcon(HICON icon, int w, int h, COLORREF background) {
+    return pixels(w, h, [&](HDC mem, HDC) {
+        HBRUSH brush = ::CreateSolidBrush(background);
+        RECT all{0, 0, w, h};
+        ::FillRect(mem, &all, brush);
+        ::DeleteObject(brush);
+        ::DrawIconEx(mem, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
+    });
 }
 
 // Icon handles belong to the process that loaded them, so the box's icon is
@@ -275,9 +272,7 @@ std::string iconName(HWND box) {
     } const kIcons[] = {{IDI_HAND, "error"}, {IDI_EXCLAMATION, "warning"}, {IDI_QUESTION, "question"},
                         {IDI_ASTERISK, "information"}};
     for (int attempt = 0; attempt < 20; ++attempt) {
-        HDC screen = ::GetDC(nullptr);
-        std::vector<COLORREF> shown = grab(screen, r.left, r.top, w, h);
-        ::ReleaseDC(nullptr, screen);
+        std::vector<COLORREF> shown = grabScreen(r.left, r.top, w, h);
         const char* best = nullptr;
         size_t bestDiff = shown.size();
         for (const auto& k : kIcons) {
