@@ -15,13 +15,18 @@ bench_dir=${TW_BENCH_DIR:-$root/build/bench-copy}
 export TW_WINEPREFIX
 . "$root/scripts/wine-env.sh"
 tw_wine_prepare
+build_dir=${TW_BUILD_DIR:-$root/build/win32}
+tw_wine_keep_session "$build_dir/tools/session_keeper.exe"
 
-exe="${TW_BUILD_DIR:-$root/build/win32}/bin/Tarnwick.exe"
+exe="$build_dir/bin/Tarnwick.exe"
 # Without a display a message box returns at once instead of waiting.
 unset DISPLAY
 
-exec python3 - "$exe" "$bench_dir" "${TW_BENCH_RUNS:-3}" <<'PY'
-import os, random, subprocess, sys, time
+exec python3 - "$exe" "$bench_dir" "${TW_BENCH_RUNS:-3}" "$root/scripts" <<'PY'
+import os, random, sys
+
+sys.path.insert(0, sys.argv[4])
+from bench_common import describe_tree, print_baseline, run, wine_path
 
 exe, bench_dir, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
 tree = os.path.join(bench_dir, "tree")
@@ -64,30 +69,12 @@ if not os.path.exists(marker):
     print("bench-copy: making the tree (once)...", flush=True)
     make_tree()
 
-files = total = 0
-for base, dirs, names in os.walk(tree):
-    for n in names:
-        files += 1
-        total += os.path.getsize(os.path.join(base, n))
-print(f"tree: {files} files, {total / 1048576:.1f} MB ({total} bytes)")
-
-def wine_path(p):
-    return "Z:" + p.replace("/", "\\")
-
-def run(args):
-    start = time.monotonic()
-    proc = subprocess.Popen(["wine", exe] + args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    out = proc.stdout.read()
-    _, status, usage = os.wait4(proc.pid, 0)
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    return time.monotonic() - start, usage.ru_maxrss / 1024.0, proc.returncode, out.decode("latin-1").splitlines()
-
-t, rss, code, _ = run(["/?"])
-print(f"baseline (usage text only): {t:.2f} s, peak RSS {rss:.1f} MB")
+describe_tree(tree)
+print_baseline(exe)
 
 best = None
 for i in range(runs):
-    t, rss, code, lines = run([wine_path(tree)])
+    t, rss, code, lines = run(exe, [wine_path(tree)])
     if code != 0:
         sys.exit(f"copy failed with exit code {code}: {lines[-3:]}")
     totals = [l for l in lines if " -> " in l and ":" not in l]

@@ -20,40 +20,28 @@ fi
 
 . "$root/scripts/wine-env.sh"
 tw_wine_prepare
-exe="${TW_BUILD_DIR:-$root/build/win32}/bin/Tarnwick.exe"
+build_dir=${TW_BUILD_DIR:-$root/build/win32}
+# Without it the clipboard would not outlive the copy run for long.
+tw_wine_keep_session "$build_dir/tools/session_keeper.exe"
+exe="$build_dir/bin/Tarnwick.exe"
 [ -f "$exe" ] || { echo "bench-paste: $exe is missing; build first" >&2; exit 1; }
 # Without a display a message box returns at once instead of waiting.
 unset DISPLAY
 
-exec python3 - "$exe" "$bench_dir" "${TW_BENCH_RUNS:-3}" <<'PY'
-import filecmp, os, shutil, subprocess, sys, time
+exec python3 - "$exe" "$bench_dir" "${TW_BENCH_RUNS:-3}" "$root/scripts" <<'PY'
+import filecmp, os, shutil, sys
+
+sys.path.insert(0, sys.argv[4])
+from bench_common import describe_tree, print_baseline, run, wine_path
 
 exe, bench_dir, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
 tree = os.path.join(bench_dir, "tree")
 out_dir = os.path.join(bench_dir, "pasted")
 
-def wine_path(p):
-    return "Z:" + p.replace("/", "\\")
+describe_tree(tree)
+print_baseline(exe)
 
-def run(args):
-    start = time.monotonic()
-    proc = subprocess.Popen(["wine", exe] + args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    out = proc.stdout.read()
-    _, status, usage = os.wait4(proc.pid, 0)
-    code = os.waitstatus_to_exitcode(status)
-    return time.monotonic() - start, usage.ru_maxrss / 1024.0, code, out.decode("latin-1").splitlines()
-
-files = total = 0
-for base, dirs, names in os.walk(tree):
-    for n in names:
-        files += 1
-        total += os.path.getsize(os.path.join(base, n))
-print(f"tree: {files} files, {total / 1048576:.1f} MB ({total} bytes)")
-
-t, rss, code, _ = run(["/?"])
-print(f"baseline (usage text only): {t:.2f} s, peak RSS {rss:.1f} MB")
-
-t, rss, code, lines = run([wine_path(tree)])
+t, rss, code, lines = run(exe, [wine_path(tree)])
 if code != 0:
     sys.exit(f"copy failed with exit code {code}: {lines[-3:]}")
 print(f"copy: {t:.2f} s, peak RSS {rss:.1f} MB")
@@ -71,7 +59,7 @@ best = None
 for i in range(runs):
     shutil.rmtree(out_dir, ignore_errors=True)
     os.makedirs(out_dir)
-    t, rss, code, lines = run(["/FORCEPASTE", wine_path(out_dir)])
+    t, rss, code, lines = run(exe, ["/FORCEPASTE", wine_path(out_dir)])
     if code != 0 or not lines or lines[-1].strip() != "Done.":
         sys.exit(f"paste failed with exit code {code}: {lines[-3:]}")
     ok = same_tree(tree, os.path.join(out_dir, "tree"))
