@@ -71,8 +71,7 @@ TEST_F(FirstInstallation, InstallsIntoAFolderWithSpaces) {
     press(dialog, IDOK);
     HWND w = waitBox(p);
     ASSERT_TRUE(w);
-    ::Sleep(150);
-    Box done = readSetupBox(w);
+    Box done = readBox(w);
     EXPECT_EQ(done.text, "Tarnwick setup complete.");
     EXPECT_EQ(done.icon, "information");
     EXPECT_EQ(::GetWindow(w, GW_OWNER), dialog) << "the box belongs to the installation dialog";

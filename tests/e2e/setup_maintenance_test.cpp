@@ -41,8 +41,7 @@ protected:
         while (!p.wait(50)) {
             HWND w = waitBox(p, 100);
             if (!w) continue;
-            ::Sleep(150);
-            boxes.push_back(readSetupBox(w));
+            boxes.push_back(readBox(w));
             press(w, IDOK);
             waitGone(w);
             if (::IsWindowVisible(dialog)) break;  // a failure leaves the dialog open
@@ -83,8 +82,7 @@ TEST_F(Maintenance, CancelAndDeclinedUninstallChangeNothing) {
     press(dialog, kUninstall);
     HWND question = waitBox(p);
     ASSERT_TRUE(question);
-    ::Sleep(150);
-    Box b = readSetupBox(question);
+    Box b = readBox(question);
     EXPECT_EQ(b.text, "Are you sure you want to uninstall Tarnwick?");
     EXPECT_EQ(b.icon, "question");
     EXPECT_TRUE(b.has(IDYES) && b.has(IDNO));

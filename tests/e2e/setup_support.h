@@ -180,14 +180,11 @@ inline HWND waitDialog(const Process& p, int controlId, DWORD timeoutMs = 20000)
     return p.waitForDialog(kCaption, controlId, timeoutMs);
 }
 
-inline Box readSetupBox(HWND w) { return readBox(w); }
-
 // Reads the box that a process shows next and presses a button in it.
 inline Box answerBox(const Process& p, int button = IDOK, DWORD timeoutMs = 20000) {
     HWND w = waitBox(p, timeoutMs);
     if (!w) return Box{};
-    ::Sleep(150);  // painted before its pixels are read
-    Box b = readSetupBox(w);
+    Box b = readBox(w);
     press(w, button);
     waitGone(w, 10000);
     return b;
@@ -208,8 +205,7 @@ inline std::vector<Box> installWith(const std::string& folder, const Options& o,
     while (!p.wait(50) && ::GetTickCount() - start < 60000) {
         HWND w = waitBox(p, 100);
         if (!w) continue;
-        ::Sleep(150);
-        boxes.push_back(readSetupBox(w));
+        boxes.push_back(readBox(w));
         press(w, IDOK);
         waitGone(w, 10000);
         // A failure that leaves the dialog open: give up with Cancel.

@@ -33,8 +33,7 @@ HandRun runByHand(const std::string& tail, const std::string& cwd = "") {
     while (!p->wait(50) && ::GetTickCount() - start < 60000) {
         HWND w = waitBox(*p, 100);
         if (!w) continue;
-        ::Sleep(150);
-        r.boxes.push_back(readSetupBox(w));
+        r.boxes.push_back(readBox(w));
         press(w, IDOK);
         waitGone(w);
     }
@@ -93,8 +92,7 @@ TEST_F(Uninstall, EndToEnd) {
     // The copy in the temp folder, another process, reports the outcome.
     ForeignBox box = waitForAnyMessageBox(kCaption, first->pid(), 30000);
     ASSERT_TRUE(box.hwnd) << "no box from the temporary copy";
-    ::Sleep(150);
-    Box done = readSetupBox(box.hwnd);
+    Box done = readBox(box.hwnd);
     EXPECT_EQ(done.text, "Tarnwick uninstalled.");
     EXPECT_EQ(done.icon, "information");
     EXPECT_EQ(::GetWindow(box.hwnd, GW_OWNER), nullptr);
