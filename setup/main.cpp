@@ -103,7 +103,7 @@ namespace {
 
 void showSetupIcon(HWND window) {
     HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SETUP));
-    SetClassLongA(window, GCL_HICON, static_cast<LONG>(reinterpret_cast<LONG_PTR>(icon)));
+    SetClassLongPtrA(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
 }
 
 }  // namespace

@@ -192,14 +192,15 @@ inline std::vector<std::string> tail(uint32_t files, uint32_t total, uint32_t st
 }
 
 // Wine's CreateSymbolicLink is a stub and Win32 cannot make a name of dots
-// only, but the test itself runs as a 32-bit Linux process: such entries
-// are made with the kernel's own calls, and removed the same way, since
-// DeleteFile cannot name them either.
+// only, but under Wine the test itself is a Linux process: such entries are
+// made with the kernel's own calls, and removed the same way, since
+// DeleteFile cannot name them either. The calls differ by architecture
+// (numbers and calling sequence), so each build has its own table.
 class UnixEntries {
 public:
     UnixEntries() = default;
     ~UnixEntries() {
-        for (auto it = made_.rbegin(); it != made_.rend(); ++it) sys(10 /* unlink */, long(it->c_str()), 0, 0);
+        for (auto it = made_.rbegin(); it != made_.rend(); ++it) sys(kUnlink, word(it->c_str()), 0, 0);
     }
     UnixEntries(const UnixEntries&) = delete;
     UnixEntries& operator=(const UnixEntries&) = delete;
@@ -208,16 +209,16 @@ public:
     // Unix path, relative to the link's folder or absolute).
     void symlink(const std::string& target, const std::string& linkPath) {
         std::string link = unixPath(linkPath);
-        ASSERT_EQ(sys(83 /* symlink */, long(target.c_str()), long(link.c_str()), 0), 0) << link;
+        ASSERT_EQ(sys(kSymlink, word(target.c_str()), word(link.c_str()), 0), 0) << link;
         made_.push_back(link);
     }
     // A regular file under any name the kernel takes.
     void file(const std::string& windowsPath, const std::string& content) {
         std::string path = unixPath(windowsPath);
-        long fd = sys(5 /* open */, long(path.c_str()), 0x41 /* O_WRONLY|O_CREAT */, 0644);
+        intptr_t fd = sys(kOpen, word(path.c_str()), 0x41 /* O_WRONLY|O_CREAT */, 0644);
         ASSERT_GE(fd, 0) << path;
-        sys(4 /* write */, fd, long(content.data()), long(content.size()));
-        sys(6 /* close */, fd, 0, 0);
+        sys(kWrite, fd, word(content.data()), intptr_t(content.size()));
+        sys(kClose, fd, 0, 0);
         made_.push_back(path);
     }
     // Unix path of a Windows path whose last component need not exist yet.
@@ -236,11 +237,24 @@ public:
     }
 
 private:
-    static long sys(long number, long a, long b, long c) {
-        long result;
+    static intptr_t word(const char* p) { return reinterpret_cast<intptr_t>(p); }
+#if defined(__x86_64__)
+    enum : intptr_t { kWrite = 1, kOpen = 2, kClose = 3, kUnlink = 87, kSymlink = 88 };
+    static intptr_t sys(intptr_t number, intptr_t a, intptr_t b, intptr_t c) {
+        intptr_t result;
+        asm volatile("syscall" : "=a"(result) : "a"(number), "D"(a), "S"(b), "d"(c) : "rcx", "r11", "memory");
+        return result;
+    }
+#elif defined(__i386__)
+    enum : intptr_t { kWrite = 4, kOpen = 5, kClose = 6, kUnlink = 10, kSymlink = 83 };
+    static intptr_t sys(intptr_t number, intptr_t a, intptr_t b, intptr_t c) {
+        intptr_t result;
         asm volatile("int $0x80" : "=a"(result) : "a"(number), "b"(a), "c"(b), "d"(c) : "memory");
         return result;
     }
+#else
+#error "no Linux system call sequence for this architecture"
+#endif
     std::vector<std::string> made_;
 };
 
