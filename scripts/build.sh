@@ -1,23 +1,62 @@
 #!/bin/sh
-# Builds the Windows programs (and, with --native, the native test tree),
-# installing whatever the machine lacks first.
-#   TW_BUILD_DIR   build folder of the Windows tree (default build/win32)
+# Builds both Windows trees (the 32-bit reference build and the x64 one)
+# and, with --native, the native test tree, installing whatever the machine
+# lacks first. Both Windows builds are made on every machine, also where
+# one of them cannot run.
+#   TW_BUILD_DIR          32-bit tree (default build/win32)
+#   TW_BUILD_DIR_X64      x64 tree (default build/win64)
+#   TW_NATIVE_BUILD_DIR   native tree (default build/native)
+#   TW_X64_ONLY=1         treat this machine as one that runs no 32-bit code
 set -eu
 root=$(cd "$(dirname -- "$0")/.." && pwd)
 cd "$root"
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" || { echo "build: installing the packages failed" >&2; exit 1; }
+. "$root/scripts/wine-env.sh"
 
-win_dir=${TW_BUILD_DIR:-$root/build/win32}
-if [ ! -f "$win_dir/build.ninja" ]; then
-    cmake -S "$root" -B "$win_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
-fi
-cmake --build "$win_dir"
+win32_dir=${TW_BUILD_DIR:-$root/build/win32}
+win64_dir=${TW_BUILD_DIR_X64:-$root/build/win64}
+peer_runs=OFF
+tw_machine_runs_i386 && peer_runs=ON
+
+# configure DIR DESCRIPTION CMAKE-ARGUMENTS...: configures when the tree is
+# new or its settings changed since the last time.
+configure() {
+    dir=$1 what=$2
+    shift 2
+    stamp="$dir/.tw-configured-with"
+    if [ -f "$dir/build.ninja" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$*" ]; then
+        return 0
+    fi
+    mkdir -p "$dir"
+    cmake -S "$root" -B "$dir" -G Ninja "$@" >"$dir/configure.log" 2>&1 || {
+        cat "$dir/configure.log" >&2
+        echo "build: configuring the $what tree in $dir failed (CMake's output above)" >&2
+        exit 1
+    }
+    printf '%s' "$*" >"$stamp"
+}
+compile() {
+    cmake --build "$1" || { echo "build: building the $2 tree in $1 failed (compiler output above)" >&2; exit 1; }
+}
+# The download: the installation set as a zip file in the tree's folder.
+package() {
+    cmake --build "$1" --target package >"$1/package.log" 2>&1 ||
+        { cat "$1/package.log" >&2; echo "build: CPack could not make the $2 zip file (its output above)" >&2; exit 1; }
+}
+
+mkdir -p "$root/build"
+configure "$win32_dir" 32-bit -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"
+compile "$win32_dir" 32-bit
+package "$win32_dir" 32-bit
+configure "$win64_dir" x64 -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \
+    -DTW_PEER_BIN_DIR="$win32_dir/bin" -DTW_PEER_RUNS=$peer_runs
+compile "$win64_dir" x64
+package "$win64_dir" x64
 
 if [ "${1:-}" = "--native" ]; then
     native_dir=${TW_NATIVE_BUILD_DIR:-$root/build/native}
-    if [ ! -f "$native_dir/build.ninja" ]; then
-        cmake -S "$root" -B "$native_dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-    fi
-    cmake --build "$native_dir"
+    configure "$native_dir" native -DCMAKE_BUILD_TYPE=Debug
+    compile "$native_dir" native
 fi

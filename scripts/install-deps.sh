@@ -1,13 +1,18 @@
 #!/bin/sh
 # Installs every Debian package the build and the tests need, only when
 # something is missing. Safe to run again; does nothing on a ready machine.
+# Both Windows toolchains and both Wines are installed everywhere: the
+# 32-bit ones install on a machine whose kernel cannot run them, and the
+# scripts then leave the 32-bit build's run-time tests out.
 set -eu
 
 need=""
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-PKGS="cmake ninja-build g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix \
-binutils-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth \
+PKGS="cmake ninja-build \
+g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+libz-mingw-w64-dev wine wine32:i386 wine64 xvfb xauth \
 googletest g++ clang libclang-rt-14-dev zlib1g-dev procps util-linux python3 imagemagick x11-utils"
 
 arch_ok=1
@@ -20,12 +25,20 @@ done
 [ -z "$need" ] && [ "$arch_ok" = 1 ] && exit 0
 
 SUDO=""
-[ "$(id -u)" = 0 ] || SUDO="sudo"
+if [ "$(id -u)" != 0 ]; then
+    command -v sudo >/dev/null 2>&1 || {
+        echo "install-deps: missing packages:$need; run as root or install sudo" >&2
+        exit 1
+    }
+    SUDO="sudo"
+fi
 export DEBIAN_FRONTEND=noninteractive
+fail() { echo "install-deps: $*" >&2; exit 1; }
 if [ "$arch_ok" = 0 ]; then
     echo "install-deps: adding the i386 architecture" >&2
-    $SUDO dpkg --add-architecture i386
+    $SUDO dpkg --add-architecture i386 || fail "dpkg --add-architecture i386 failed"
 fi
 echo "install-deps: installing$need" >&2
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends $need </dev/null
+$SUDO apt-get update -qq </dev/null || fail "apt-get update failed (network or package sources; see above)"
+$SUDO apt-get install -y -qq --no-install-recommends $need </dev/null ||
+    fail "apt-get install of$need failed (see above)"

@@ -4,7 +4,7 @@
 # docs/setup-maintenance-dialog.png (Setup started on an installed system).
 # Runs in a Wine prefix of its own on a private X server, so neither the
 # test prefix nor the user's desktop is touched.
-#   TW_BUILD_DIR     build folder of the Windows tree (default build/win32)
+#   TW_BUILD_DIR, TW_BUILD_DIR_X64   build folders of the Windows trees
 #   TW_RENDER_PREFIX Wine prefix (default <build folder>/wine-render)
 #   TW_DOCS_DIR      where the pictures go (default docs/)
 set -eu
@@ -12,10 +12,16 @@ root=$(cd "$(dirname -- "$0")/.." && pwd)
 cd "$root"
 "$root/scripts/build.sh" >/dev/null
 
-win_dir=${TW_BUILD_DIR:-$root/build/win32}
+. "$root/scripts/wine-env.sh"
+# The 32-bit build where the machine runs it, else the x64 one.
+if tw_machine_runs_i386; then
+    TW_ARCH=win32 win_dir=${TW_BUILD_DIR:-$root/build/win32}
+else
+    TW_ARCH=x64 win_dir=${TW_BUILD_DIR_X64:-$root/build/win64}
+fi
 docs=${TW_DOCS_DIR:-$root/docs}
 TW_WINEPREFIX=${TW_RENDER_PREFIX:-$win_dir/wine-render}
-export TW_WINEPREFIX
+export TW_ARCH TW_WINEPREFIX
 . "$root/scripts/wine-env.sh"
 mkdir -p "$docs"
 
@@ -30,18 +36,18 @@ export DISPLAY="$display"
 setup_pid=""
 cleanup() {
     [ -n "$setup_pid" ] && kill "$setup_pid" 2>/dev/null || true
-    wineserver -k >/dev/null 2>&1 || true
+    tw_wineserver -k >/dev/null 2>&1 || true
     kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
 sleep 1
-wineserver -k >/dev/null 2>&1 || true
+tw_wineserver -k >/dev/null 2>&1 || true
 tw_wine_prepare
 
 # Wine leaves the caption bar to a window manager, and there is none here:
 # let Wine draw the frame itself, so the pictures show caption and icon.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+tw_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+tw_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwick'
 
@@ -62,22 +68,22 @@ find_dialog() {
 
 # render NAME: starts Setup, waits for its dialog, saves it as NAME.png.
 render() {
-    (cd "$win_dir/bin" && exec wine Setup.exe) >/dev/null 2>&1 &
+    (cd "$win_dir/bin" && exec "$WINELOADER" Setup.exe) >/dev/null 2>&1 &
     setup_pid=$!
     id=$(find_dialog) || { echo "render-dialogs: no dialog for $1" >&2; exit 1; }
     sleep 1  # let Wine finish painting the controls
     import -window "$id" "$docs/$1.png"
     echo "render-dialogs: wrote $docs/$1.png"
     kill "$setup_pid" 2>/dev/null || true
-    wineserver -k >/dev/null 2>&1 || true
+    tw_wineserver -k >/dev/null 2>&1 || true
     wait "$setup_pid" 2>/dev/null || true
     setup_pid=""
-    wineserver -p >/dev/null 2>&1 || true
+    tw_wineserver -p >/dev/null 2>&1 || true
 }
 
-wine reg delete "$key" /f >/dev/null 2>&1 || true
+tw_wine reg delete "$key" /f >/dev/null 2>&1 || true
 render setup-install-dialog
 
-wine reg add "$key" /v UninstallString /t REG_SZ /d '"C:\Program Files\Tarnwick\Setup.exe"' /f >/dev/null 2>&1
+tw_wine reg add "$key" /v UninstallString /t REG_SZ /d '"C:\Program Files\Tarnwick\Setup.exe"' /f >/dev/null 2>&1
 render setup-maintenance-dialog
-wine reg delete "$key" /f >/dev/null 2>&1 || true
+tw_wine reg delete "$key" /f >/dev/null 2>&1 || true

@@ -1,52 +1,91 @@
 #!/bin/sh
 # Builds everything and runs every test: the native unit tests (with ASan
-# and UBSan), then the Windows unit and end-to-end tests under Wine, with a
-# private X server for the message boxes and dialogs. Prints CTest's summary
-# and exits non-zero when anything failed.
-#   TW_BUILD_DIR, TW_NATIVE_BUILD_DIR   build folders (default build/win32, build/native)
-#   TW_WINEPREFIX                       Wine prefix of the tests (default build/wine-test)
-#   extra arguments go to both ctest runs (for example -R copy)
+# and UBSan), then, for each Windows build this machine runs, its unit and
+# end-to-end tests under Wine, with a private X server for the message boxes
+# and dialogs, each build in its own Wine prefix and wineserver. Where the
+# machine runs no 32-bit code, the 32-bit build is still built and its
+# static checks (PE headers, imports; its resources from the x64 tree) run.
+# Prints CTest's summaries and exits non-zero when anything failed.
+#   TW_BUILD_DIR, TW_BUILD_DIR_X64, TW_NATIVE_BUILD_DIR   build folders
+#       (default build/win32, build/win64, build/native); each Windows
+#       build's Wine prefix is wine-test inside its folder
+#   TW_X64_ONLY=1   test as on a machine that runs no 32-bit code
+#   extra arguments go to every ctest run (for example -R copy)
 set -eu
 root=$(cd "$(dirname -- "$0")/.." && pwd)
 cd "$root"
 "$root/scripts/build.sh" --native
 
-win_dir=${TW_BUILD_DIR:-$root/build/win32}
+win32_dir=${TW_BUILD_DIR:-$root/build/win32}
+win64_dir=${TW_BUILD_DIR_X64:-$root/build/win64}
 native_dir=${TW_NATIVE_BUILD_DIR:-$root/build/native}
-: "${TW_WINEPREFIX:=$win_dir/wine-test}"
-export TW_WINEPREFIX
 . "$root/scripts/wine-env.sh"
+
+if tw_machine_runs_i386; then
+    builds="win32 x64"
+else
+    builds="x64"
+    echo "test: the 32-bit build's Wine tests are not run: $(tw_why_no_i386)."
+    echo "test: its static checks run, and every test of the x64 build."
+fi
 
 # A display of our own, so that tests never touch the user's desktop. Xvfb
 # picks a free display number itself and writes it to fd 3 once it accepts
 # connections, which is race-free against other runs on the machine.
 display_file=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+xvfb_log=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >"$xvfb_log" 2>&1 &
 xvfb_pid=$!
 
 cleanup() {
-    wineserver -k >/dev/null 2>&1 || true
+    for arch in $builds; do
+        (TW_ARCH=$arch TW_WINEPREFIX=$(tree_of "$arch")/wine-test
+         . "$root/scripts/wine-env.sh"; tw_wineserver -k >/dev/null 2>&1) || true
+    done
     kill "$xvfb_pid" 2>/dev/null || true
-    rm -f "$display_file"
+    rm -f "$display_file" "$xvfb_log"
 }
+tree_of() { if [ "$1" = win32 ]; then echo "$win32_dir"; else echo "$win64_dir"; fi; }
 trap cleanup EXIT INT TERM
 
 for _ in $(seq 100); do
     [ -s "$display_file" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
     sleep 0.1
 done
-[ -s "$display_file" ] || { echo "test: Xvfb did not start" >&2; exit 1; }
+if [ ! -s "$display_file" ]; then
+    echo "test: the X server (Xvfb) did not start; it said:" >&2
+    cat "$xvfb_log" >&2
+    exit 1
+fi
 export DISPLAY=":$(head -n 1 "$display_file")"
 echo "test: X display $DISPLAY"
-# The wineserver must start under this display.
-wineserver -k >/dev/null 2>&1 || true
-tw_wine_prepare
-tw_wine_keep_session "$win_dir/tools/session_keeper.exe"
 
 status=0
 echo "==== native unit tests"
 ctest --test-dir "$native_dir" --output-on-failure "$@" || status=1
-echo "==== Windows unit and end-to-end tests (Wine)"
-ctest --test-dir "$win_dir" --output-on-failure "$@" || status=1
+
+for arch in $builds; do
+    dir=$(tree_of "$arch")
+    echo "==== $arch build: unit and end-to-end tests (Wine)"
+    if ! (
+        TW_ARCH=$arch TW_WINEPREFIX="$dir/wine-test"
+        export TW_ARCH TW_WINEPREFIX
+        . "$root/scripts/wine-env.sh"
+        # The wineserver must start under this display.
+        tw_wineserver -k >/dev/null 2>&1 || true
+        tw_wine_prepare || exit 3
+        tw_wine_keep_session "$dir/tools/session_keeper.exe"
+        ctest --test-dir "$dir" --output-on-failure "$@" || exit 1
+        tw_wineserver -k >/dev/null 2>&1 || true
+    ); then
+        status=1
+    fi
+done
+if ! tw_machine_runs_i386; then
+    echo "==== 32-bit build: static checks"
+    ctest --test-dir "$win32_dir" --output-on-failure -L static "$@" || status=1
+fi
+
 if [ "$status" = 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME TESTS FAILED"; fi
 exit $status

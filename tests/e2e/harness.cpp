@@ -40,7 +40,24 @@ std::string toWindowsPath(const std::string& unixPath) {
     return r;
 }
 
-std::string binDir() { return toWindowsPath(TW_BIN_DIR_UNIX); }
+namespace {
+bool peerTarget() {
+    char value[16] = "";
+    DWORD n = ::GetEnvironmentVariableA("TW_E2E_TARGET", value, sizeof value);
+    return n && n < sizeof value && std::string(value) == "peer";
+}
+}  // namespace
+
+std::string binDir() {
+#ifdef TW_PEER_BIN_DIR_UNIX
+    if (peerTarget()) return toWindowsPath(TW_PEER_BIN_DIR_UNIX);
+#endif
+    return toWindowsPath(TW_BIN_DIR_UNIX);
+}
+bool binIs64Bit() { return sizeof(void*) == 8 && !peerTarget(); }
+#ifdef TW_PEER_RUNS
+std::string peerTarnwickExe() { return toWindowsPath(TW_PEER_BIN_DIR_UNIX) + "\\Tarnwick.exe"; }
+#endif
 std::string tarnwickExe() { return binDir() + "\\Tarnwick.exe"; }
 std::string setupExe() { return binDir() + "\\Setup.exe"; }
 std::string sourceDir() { return toWindowsPath(TW_SOURCE_DIR_UNIX); }

@@ -24,9 +24,16 @@ using Bytes = std::vector<uint8_t>;
 // ---- paths ----------------------------------------------------------------
 
 std::string toWindowsPath(const std::string& unixPath);  // "/a/b" -> "Z:\a\b"
+// The installation set under test: this build's, or, when the environment
+// has TW_E2E_TARGET=peer, the 32-bit build's seen from the x64 tree (for the
+// checks that read the files without running them).
 std::string binDir();                                    // holds Tarnwick.exe, Setup.exe
+bool binIs64Bit();                                       // the set's programs are x64 ones
 std::string tarnwickExe();
 std::string setupExe();
+#ifdef TW_PEER_RUNS
+std::string peerTarnwickExe();  // the 32-bit build's, run beside this x64 one
+#endif
 std::string sourceDir();  // the repository, as a Windows path
 std::string testsDir();   // folder of the running test program (clipholder.exe lives here)
 

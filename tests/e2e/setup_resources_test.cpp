@@ -1,4 +1,4 @@
-// Setup.exe as a file: a 32-bit GUI program that needs nothing beyond the
+// Setup.exe as a file: a GUI program of its build's machine that needs nothing beyond the
 // system, with the dialog templates, icon and version strings that the
 // dialog code and the shell rely on.
 #include <cstring>
@@ -224,15 +224,16 @@ TEST(SetupResources, VersionStrings) {
     ::FreeLibrary(version);
 }
 
-// PE32, GUI subsystem, and imports from system libraries only: no zlib, no
-// C++ runtime or thread library of the compiler.
+// PE32 (PE32+ for x64), GUI subsystem, and imports from system libraries
+// only: no zlib, no C++ runtime or thread library of the compiler.
 TEST(SetupResources, GuiProgramThatNeedsOnlyTheSystem) {
     std::string file = readFile(setupExe());
     auto at = [&](size_t offset) { return reinterpret_cast<const uint8_t*>(file.data()) + offset; };
     uint32_t pe = u32(at(0x3C));
     ASSERT_EQ(std::memcmp(at(pe), "PE\0\0", 4), 0);
     const uint8_t* optional = at(pe + 24);
-    EXPECT_EQ(u16(optional), 0x10Bu) << "PE32";
+    EXPECT_EQ(u16(optional), binIs64Bit() ? 0x20Bu : 0x10Bu) << "PE32 or PE32+";
+    EXPECT_EQ(u16(at(pe + 4)), binIs64Bit() ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
     EXPECT_EQ(u16(optional + 68), IMAGE_SUBSYSTEM_WINDOWS_GUI);
 
     unsigned sections = u16(at(pe + 6));
@@ -245,7 +246,8 @@ TEST(SetupResources, GuiProgramThatNeedsOnlyTheSystem) {
         }
         return 0;
     };
-    uint32_t imports = u32(optional + 96 + 8);
+    // The data directories follow the 64-bit image base of PE32+.
+    uint32_t imports = u32(optional + (u16(optional) == 0x20B ? 112 : 96) + 8);
     ASSERT_NE(imports, 0u);
     std::vector<std::string> dlls;
     for (size_t d = fileOffset(imports); u32(at(d + 12)); d += 20) {
