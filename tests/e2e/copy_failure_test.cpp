@@ -1,6 +1,7 @@
 // The copy command when it cannot finish: each failure shows its message,
 // exits 1 and leaves the clipboard exactly as it was. Also the limits of
-// the 32-bit format and folder links that lead back into the tree.
+// the 32-bit format, and folder links: those that lead back into the tree,
+// those that cannot be opened, and folders whose identity is not unique.
 #include <gtest/gtest.h>
 
 #include <algorithm>
