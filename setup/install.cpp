@@ -53,20 +53,34 @@ bool sameFile(const char* a, const char* b) {
            infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
 }
 
+// A locked file is retried for up to 4.5 seconds: the Setup that started a
+// self-removal run may still be running from the program folder.
+void deleteRetrying(const char* path) {
+    for (int attempt = 1;; ++attempt) {
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileA(path)) return;
+        DWORD error = GetLastError();
+        if (attempt == 10 || !isRetryable(error)) throw "Error deleting file.";
+        Sleep(500);
+    }
+}
+
 }  // namespace
 
 bool programFilePath(int index, char (&path)[MAX_PATH]) {
     return joinPath(path, installFolder, ProgramFiles[index]);
 }
 
-void copyProgramFiles() {
+void copyProgramFiles(InstallAttempt& attempt) {
     // A folder too long to hold the file names is refused before anything
     // is created in it.
     char target[MAX_PATH];
     for (int i = 0; i < kProgramFileCount; ++i)
         if (!programFilePath(i, target)) throw "Error creating destination folder.";
 
-    if (!CreateDirectoryA(installFolder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+    if (CreateDirectoryA(installFolder, nullptr))
+        attempt.createdFolder = true;
+    else if (GetLastError() != ERROR_ALREADY_EXISTS)
         throw "Error creating destination folder.";
 
     // The installation set is taken from the current directory.
@@ -78,12 +92,27 @@ void copyProgramFiles() {
         char from[MAX_PATH];
         if (!joinPath(from, source, ProgramFiles[i])) throw "Error copying file.";
         programFilePath(i, target);
-        // Installing into the folder Setup was started from: the file is
-        // already in place. Copying it onto itself would fail, and the
-        // roll-back would then delete the user's only copy.
+        // Installing into the folder the set is taken from: the file is
+        // already in place. Copying it onto itself would fail; left alone,
+        // it is not this attempt's to remove in a roll-back either.
         if (sameFile(from, target)) continue;
         if (!CopyFileA(from, target, FALSE)) throw "Error copying file.";
+        attempt.copied[i] = true;
     }
+}
+
+void undoInstallAttempt(const InstallAttempt& attempt) {
+    for (int i = 0; i < kProgramFileCount; ++i) {
+        char path[MAX_PATH];
+        if (!attempt.copied[i] || !programFilePath(i, path)) continue;
+        try {
+            deleteRetrying(path);
+        } catch (...) {
+        }
+    }
+    // Only a folder this attempt made; it fails harmlessly if a file in it
+    // could not be deleted.
+    if (attempt.createdFolder) RemoveDirectoryA(installFolder);
 }
 
 void deleteProgramFiles() {
@@ -93,15 +122,7 @@ void deleteProgramFiles() {
         char path[MAX_PATH];
         if (!programFilePath(i, path)) throw "Error deleting file.";
         if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) continue;
-        // The Setup that started a self-removal run may still be running
-        // from this folder; a locked file is retried for up to 4.5 seconds.
-        for (int attempt = 1;; ++attempt) {
-            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-            if (DeleteFileA(path)) break;
-            DWORD error = GetLastError();
-            if (attempt == 10 || !isRetryable(error)) throw "Error deleting file.";
-            Sleep(500);
-        }
+        deleteRetrying(path);
     }
     if (!RemoveDirectoryA(installFolder)) throw "Error removing directory.";
 }
@@ -117,27 +138,26 @@ void applySetup() {
             // folder of an earlier attempt.
             if (GetWindowTextLengthA(GetDlgItem(mainDialog, IDC_INSTALL_FOLDER)) >= MAX_PATH)
                 throw "Error creating destination folder.";
+            InstallAttempt attempt;
             try {
                 GetDlgItemTextA(mainDialog, IDC_INSTALL_FOLDER, installFolder, MAX_PATH);
-                copyProgramFiles();
+                copyProgramFiles(attempt);
                 filesCopied = true;
                 char setupPath[MAX_PATH];
                 programFilePath(kSetupExe, setupPath);
                 writeRegistryEntries(UninstallEntries, rowCount(UninstallEntries), setupPath);
                 installed = true;
             } catch (...) {
-                // Leave no half installation behind; the user sees only the
-                // failure that started the roll-back.
+                // Leave no half installation behind, and nothing else gone
+                // either: only what this attempt created is removed. The user
+                // sees only the failure that started the roll-back.
                 if (filesCopied) {
                     try {
                         deleteRegistryEntries(UninstallEntries, rowCount(UninstallEntries));
                     } catch (...) {
                     }
                 }
-                try {
-                    deleteProgramFiles();
-                } catch (...) {
-                }
+                undoInstallAttempt(attempt);
                 throw;
             }
         }

@@ -47,7 +47,17 @@ extern const char* const ProgramFiles[kProgramFileCount];
 // a path that was cut short would name some other file.
 bool programFilePath(int index, char (&path)[MAX_PATH]);
 
-void copyProgramFiles();
+// What one installation attempt put in place, so that its roll-back can
+// remove exactly that: files of an earlier installation, or the installation
+// set itself when it is the chosen folder, are none of its business.
+struct InstallAttempt {
+    bool createdFolder = false;
+    bool copied[kProgramFileCount] = {};
+};
+
+void copyProgramFiles(InstallAttempt& attempt);
+// Never throws: a roll-back removes what it can and is otherwise silent.
+void undoInstallAttempt(const InstallAttempt& attempt);
 void deleteProgramFiles();
 void applySetup();
 

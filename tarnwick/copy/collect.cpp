@@ -86,18 +86,21 @@ void EntryList::collectPath(const std::string& path, int32_t parentIndex, uint32
     int32_t index = addFolder(path, parentIndex, attributes, name);
     line.end();
 
-    // A link (junction, or a symlink under Wine) may lead back to a folder
-    // the walk is inside, and the walk would never end. Such a folder is
-    // recorded, as above, but not entered a second time. Links that lead
-    // elsewhere are followed like any folder. A link whose target cannot be
-    // identified is not entered, since it cannot be shown to be safe.
+    // Only a link (a junction; under Wine also a symlink or a mount point)
+    // can lead back to a folder the walk is inside, and the walk would then
+    // never end: such a link is recorded, as above, but not entered a
+    // second time. Links that lead elsewhere are followed like any folder.
+    // A plain folder is always entered, whatever its identity: file ids are
+    // not unique on every file system (ReFS has 128-bit ones), and a chance
+    // match would drop a real subtree without a word. A link whose target
+    // cannot be identified cannot be searched either; the copy ends rather
+    // than publish the tree without that folder's contents.
     FolderIdentity id;
     bool known = folderIdentity(path, id);
-    if (known) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (!known) throw kErrorFindingFiles;
         for (const FolderIdentity& outer : walking_)
             if (outer == id) return;
-    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        return;
     }
     if (known) walking_.push_back(id);
     scope_exit leave([&] {

@@ -5,13 +5,15 @@
 namespace tw {
 
 std::string formatFileTime(const FILETIME& time) {
+    // A time that cannot be converted (from a forged block, beyond the
+    // calendar's range) has neither date nor time of day: it is treated as
+    // both formattings failing, never formatted from fields never filled.
     FILETIME local;
     SYSTEMTIME st;
-    ::FileTimeToLocalFileTime(&time, &local);
-    ::FileTimeToSystemTime(&local, &st);
+    bool converted = ::FileTimeToLocalFileTime(&time, &local) && ::FileTimeToSystemTime(&local, &st);
 
     char text[128] = {};
-    int n = ::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, &st, nullptr, text, 127);
+    int n = converted ? ::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, &st, nullptr, text, 127) : 0;
     int at = 0;
     if (n > 0) {
         text[n - 1] = ' ';
@@ -19,7 +21,8 @@ std::string formatFileTime(const FILETIME& time) {
     }
     // With no room left for the time the date stands alone, without the
     // blank that would have led into it.
-    if (127 - at <= 1 || ::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, text + at, 127 - at) == 0) {
+    if (!converted || 127 - at <= 1 ||
+        ::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, text + at, 127 - at) == 0) {
         text[at > 0 ? at - 1 : 0] = '\0';
     }
     return text;

@@ -1,6 +1,7 @@
 // The copy command when it cannot finish: each failure shows its message,
 // exits 1 and leaves the clipboard exactly as it was. Also the limits of
-// the 32-bit format and folder links that lead back into the tree.
+// the 32-bit format, and folder links: those that lead back into the tree,
+// those that cannot be opened, and folders whose identity is not unique.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -196,6 +197,60 @@ TEST(CopyLinks, TopLevelLinkIntoItsOwnTreeStopsAtTheLoop) {
     std::vector<std::string> paths = pathsOf(walkTree(readTree(getClipboard("Tarnwick_2").value_or(Bytes()))));
     std::sort(paths.begin(), paths.end());
     EXPECT_EQ(paths, (std::vector<std::string>{"up", "up\\sub", "up\\sub\\up", "up\\sub\\y.txt"}));
+}
+
+// Wine lists no dangling link at all; a link that is listed but cannot be
+// opened is one whose path runs past MAX_PATH while its folder's does not.
+// Its target cannot be identified nor searched, just as a plain folder's
+// could not be there: the copy ends rather than give a tree without it.
+TEST(CopyLinks, LinkThatCannotBeOpenedEndsTheCopy) {
+    TempDir dir;
+    UnixEntries unix;
+    makeDir(dir / "target");
+    writeFile(dir / "target\\t.txt", "lost if the copy went on");
+    std::string deep = dir / std::string(MAX_PATH - 20 - dir.path().size(), 'd');
+    makeDir(deep);
+    std::string link = deep + "\\" + std::string(30, 'l');
+    ASSERT_GT(link.size(), size_t(MAX_PATH));
+    unix.symlink(UnixEntries::unixPath(dir / "target"), link);
+
+    std::vector<std::string> lines = expectFailure({deep}, "Error finding files.");
+    EXPECT_EQ(lines, (std::vector<std::string>{deep + ">", link + ">"}));
+}
+
+// Which folder a path is, as the volume serial and the 64-bit file index.
+std::pair<DWORD, uint64_t> identity(const std::string& path) {
+    HANDLE h = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (h == INVALID_HANDLE_VALUE) return {};
+    ::GetFileInformationByHandle(h, &info);
+    ::CloseHandle(h);
+    return {info.dwVolumeSerialNumber, uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+}
+
+// File indexes are not unique everywhere: two fresh tmpfs number their
+// folders alike, and Wine gives both the same serial. A plain folder that
+// shares its identity with one the walk is inside is still a folder of its
+// own and is copied whole. (Mounting needs CAP_SYS_ADMIN.)
+TEST(CopyLinks, PlainFolderSharingTheIdentityOfAnOuterOneIsCopied) {
+    TempDir dir;
+    UnixEntries unix;
+    makeDir(dir / "m");
+    if (!unix.mountTmpfs(dir / "m")) GTEST_SKIP() << "this process may not mount a file system";
+    makeDir(dir / "m\\a");  // the first folder of one file system...
+    makeDir(dir / "m\\a\\mnt");
+    ASSERT_TRUE(unix.mountTmpfs(dir / "m\\a\\mnt"));
+    makeDir(dir / "m\\a\\mnt\\b");  // ...and of the other
+    writeFile(dir / "m\\a\\mnt\\b\\f.txt", "inside b");
+    if (identity(dir / "m\\a") != identity(dir / "m\\a\\mnt\\b"))
+        GTEST_SKIP() << "the two folders do not share an identity here";
+    ASSERT_EQ(attributes(dir / "m\\a\\mnt\\b"), DWORD(FILE_ATTRIBUTE_DIRECTORY)) << "a plain folder, not a link";
+
+    RunResult r = runTarnwick({dir / "m\\a"});
+    ASSERT_EQ(r.exitCode, 0u) << r.out;
+    std::vector<std::string> paths = pathsOf(walkTree(readTree(getClipboard("Tarnwick_2").value_or(Bytes()))));
+    EXPECT_EQ(paths, (std::vector<std::string>{"a", "a\\mnt", "a\\mnt\\b", "a\\mnt\\b\\f.txt"}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Setup.exe, first installation: the installation dialog as it opens, a
 // complete installation, and the failures that roll it back or cut it short.
 #include <algorithm>
+#include <functional>
 
 #include "setup_support.h"
 
@@ -168,26 +169,43 @@ TEST_F(FirstInstallation, MissingReadMeRollsBackAndASecondTrySucceeds) {
     EXPECT_EQ(regDword(HKEY_LOCAL_MACHINE, kUninstallKey, "ShellIntegrationOptions"), 9u);
 }
 
+// A roll-back removes only what its attempt created. Here the chosen
+// folder existed and ReadMe.txt is missing from the set, so everything in
+// the folder afterwards was there before: the user's own files and an
+// earlier ReadMe.txt, or the installation set itself when Setup (started
+// from elsewhere) takes the set from the chosen folder.
 TEST_F(FirstInstallation, RollBackInAFolderWithOtherFilesKeepsThem) {
-    TempDir source;
-    copySet(source.path(), {"Setup.exe", "Tarnwick.exe", "zlib1.dll"});
-    TempDir folder;
-    writeFile(folder / "notes.txt", "mine");
+    for (bool chosenIsTheSet : {false, true}) {
+        SCOPED_TRACE(chosenIsTheSet ? "the set's own folder" : "a folder with other files");
+        TempDir source;
+        copySet(source.path(), {"Setup.exe", "Tarnwick.exe", "zlib1.dll"});
+        TempDir other;
+        writeFile(other / "notes.txt", "mine");
+        writeFile(other / "ReadMe.txt", "an earlier installation's");
+        const std::string& folder = chosenIsTheSet ? source.path() : other.path();
+        // Name and a digest of the content of every file in the folder.
+        auto contents = [&] {
+            std::vector<std::string> files;
+            for (const std::string& name : listDir(folder))
+                files.push_back(name + " " + std::to_string(std::hash<std::string>()(readFile(folder + "\\" + name))));
+            return files;
+        };
+        std::vector<std::string> before = contents();
 
-    Process p(setupExe(), {}, source.path());
-    HWND dialog = waitDialog(p, kEdit);
-    ASSERT_TRUE(dialog);
-    setControlText(dialog, kEdit, folder.path());
-    press(dialog, IDOK);
-    std::vector<Box> boxes{answerBox(p)};
-    EXPECT_EQ(boxes[0].text, "Error copying file.");
-    // No second box for the folder that could not be removed.
-    EXPECT_FALSE(waitBox(p, 1000));
-    EXPECT_EQ(listDir(folder.path()), std::vector<std::string>{"notes.txt"});
-    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
-    press(dialog, IDCANCEL);
-    ASSERT_TRUE(p.wait(20000));
-    EXPECT_EQ(p.exitCode(), 1u);
+        Process p(setupExe(), {}, source.path());
+        HWND dialog = waitDialog(p, kEdit);
+        ASSERT_TRUE(dialog);
+        setControlText(dialog, kEdit, folder);
+        press(dialog, IDOK);
+        EXPECT_EQ(answerBox(p).text, "Error copying file.");
+        // No second box for the folder that could not be removed.
+        EXPECT_FALSE(waitBox(p, 1000));
+        EXPECT_EQ(contents(), before);
+        EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+        press(dialog, IDCANCEL);
+        ASSERT_TRUE(p.wait(20000));
+        EXPECT_EQ(p.exitCode(), 1u);
+    }
 }
 
 TEST_F(FirstInstallation, MissingParentFolder) {

@@ -45,6 +45,19 @@ TEST(FormatFileTime, FractionsOfASecondAreNotShown) {
     EXPECT_NE(formatFileTime(toFileTime(t)), formatFileTime(toFileTime(t + 10000000)));
 }
 
+// Times with the top bit set (only a forged block holds them) cannot be
+// broken into calendar fields, whatever the time zone adds. The overwrite
+// question formats the existing file's date just before the pasted one's;
+// that leaves a filled SYSTEMTIME where the next call's would be.
+TEST(FormatFileTime, TimesThatCannotBeConvertedGiveNoText) {
+    for (uint64_t forged : {0x8000000000000000ull + 0x100000000000000ull, 0xC000000000000000ull,
+                            0xFFFFFFFFFFFFFFFFull - 0x100000000000000ull}) {
+        SCOPED_TRACE(forged);
+        EXPECT_FALSE(formatFileTime(toFileTime(134411063360000000ull)).empty());
+        EXPECT_EQ(formatFileTime(toFileTime(forged)), "");
+    }
+}
+
 TEST(GetFileTimeAndSize, ReadsTimeAndLength) {
     std::string path = tempPath("a.bin");
     FILE* f = fopen(path.c_str(), "wb");
