@@ -89,6 +89,7 @@ FileBytes fileBytesAt(const uint8_t* block, size_t blockLength, uint64_t positio
     uint32_t size = info.uncompressedSize.get();
     uint32_t need = size == 0 ? 0 : info.compressed ? info.storedSize.get() : size;
     if (position > blockLength || need > blockLength - position) throw kInvalidData;
+    if (size != 0 && info.compressed && size > maxInflatedSize(need)) throw kInvalidData;
     return {block + position, need};
 }
 

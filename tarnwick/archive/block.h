@@ -49,12 +49,24 @@ void writeBlock(uint8_t* out, const BlockPlan& plan, const BlockEntry* entries, 
 
 // The bytes that restore a file: the zlib stream of a compressed file, or
 // the uncompressed-size bytes of a raw one. Raises kInvalidData when they do
-// not lie wholly inside the block.
+// not lie wholly inside the block, or when a compressed file claims more
+// bytes than its stream could give (maxInflatedSize).
 struct FileBytes {
     const uint8_t* data;
     uint32_t length;
 };
 FileBytes fileBytesAt(const uint8_t* block, size_t blockLength, uint64_t position, const FileInfo& info);
+
+// The most bytes that a zlib stream of the given length can inflate to.
+// Deflate spends at least one bit on every code it reads. The most a code
+// can give is a match of 258 bytes, which takes two codes (length and
+// distance), so no stream yields more than 129 bytes per bit, 1032 per
+// byte; the two-byte header and four-byte trailer of the zlib wrapping
+// yield nothing. 1032 times the stored size is therefore above what any
+// real stream gives, and a compressed record that claims more is forged:
+// fileBytesAt refuses it before anything is allocated for its content.
+constexpr uint64_t kMaxInflateRatio = 1032;
+constexpr uint64_t maxInflatedSize(uint32_t storedSize) { return kMaxInflateRatio * storedSize; }
 
 // True when the name field holds its terminator.
 bool nameTerminated(const char (&field)[kNameField]);

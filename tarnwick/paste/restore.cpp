@@ -1,14 +1,12 @@
 // Folder and file restore: one entry of the block made real on disk.
 #include <shlwapi.h>
-#include <zlib.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 
 #include "../../common/handles.h"
 #include "../frontend/frontend.h"
 #include "../text/file_time.h"
+#include "content.h"
 #include "paste_context.h"
 
 namespace tw {
@@ -25,8 +23,17 @@ void setRestoredAttributes(const std::string& path, uint32_t attributes) {
     ::SetFileAttributesA(path.c_str(), bits ? bits : FILE_ATTRIBUTE_NORMAL);
 }
 
-struct FreeDeleter {
-    void operator()(uint8_t* p) const { std::free(p); }
+// Each piece in one write; a piece that is not written whole fails.
+class FileSink final : public ByteSink {
+public:
+    explicit FileSink(HANDLE file) : file_(file) {}
+    bool put(const uint8_t* bytes, size_t length) override {
+        DWORD written = 0;
+        return ::WriteFile(file_, bytes, DWORD(length), &written, nullptr) && written == length;
+    }
+
+private:
+    HANDLE file_;
 };
 
 }  // namespace
@@ -66,34 +73,15 @@ bool PasteContext::restoreFile(const std::string& path, const FileInfo& info, co
 
     // Everything is checked before the destination is opened, so a bad
     // file never replaces a good one.
-    const uint32_t size = info.uncompressedSize.get();
-    const uint8_t* content = stored.data;
-    std::unique_ptr<uint8_t, FreeDeleter> buffer;
-    if (size != 0) {
-        if (info.compressed) {
-            buffer.reset(static_cast<uint8_t*>(std::malloc(size)));
-            if (!buffer) throw "Not enough memory.";
-            // uncompress never writes more than the room it is given.
-            uLongf produced = size;
-            if (::uncompress(buffer.get(), &produced, stored.data, stored.length) != Z_OK)
-                throw "Error decompressing data.";
-            if (produced != size) throw "Incorrect decompressed data length.";
-            content = buffer.get();
-        }
-        if (::crc32(::crc32(0, nullptr, 0), content, size) != info.crc32.get()) throw "CRC failed on file data.";
-    }
-
     {
+        FileContent content(info, stored);
+        content.check();
         unique_hfile file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) throw "Error creating file.";
-        if (size != 0) {
-            DWORD written = 0;
-            if (!::WriteFile(file.get(), content, size, &written, nullptr) || written != size)
-                throw "Error writing to file.";
-        }
+        FileSink sink(file.get());
+        if (!content.writeTo(sink)) throw "Error writing to file.";
     }
-    buffer.reset();
 
     // The time goes on through a handle of its own, once the content is
     // closed, so nothing touches it afterwards.

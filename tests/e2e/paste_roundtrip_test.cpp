@@ -118,6 +118,7 @@ TEST(RoundTrip, TreeOfEveryKindOfEntry) {
 
 TEST(RoundTrip, SingleFiles) {
     const std::string text = repeatedText(100000);
+    const std::string large = repeatedText((64 << 20) + 1);
     struct Case {
         const char* name;
         Bytes content;
@@ -127,6 +128,8 @@ TEST(RoundTrip, SingleFiles) {
         {"tiny.txt", Bytes{'a', 'b'}, FILE_ATTRIBUTE_READONLY},
         {"text.txt", Bytes(text.begin(), text.end()), FILE_ATTRIBUTE_HIDDEN},
         {"noise.bin", randomBytes(4096, 77), FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY},
+        // Above 64 MiB: inflated in pieces, twice.
+        {"large.txt", Bytes(large.begin(), large.end()), FILE_ATTRIBUTE_ARCHIVE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

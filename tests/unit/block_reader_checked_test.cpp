@@ -163,17 +163,35 @@ TEST(BlockReaderChecked, FileBytesMustLieInsideTheBlock) {
         EXPECT_EQ(w.names.size(), c.namesBefore) << c.what;
     }
 
-    // A compressed file is measured by its stored size, not its size.
+    // A compressed file is measured by its stored size, and its size may be
+    // at most what a stream of that many bytes can inflate to, 1032 times
+    // as much; beyond that the record is refused before it is handed out.
     Bytes compressed = good;
     compressed[z + 284] = 1;
-    storeU32(&compressed[z + 264], 0xFFFFFFFF);
+    storeU32(&compressed[z + 264], 7 * 1032);
     Bytes ok(compressed);
     TreeBlockReader reader(ok.data(), ok.size());
     for (int i = 0; i < 4; ++i) nextCheckedEntry(reader, noLeadBytes);
     CheckedEntry c = nextCheckedEntry(reader, noLeadBytes);
     EXPECT_EQ(c.bytes.length, 7u);
-    storeU32(&compressed[z + 288], 8);
-    EXPECT_TRUE(walk(compressed).refused);
+    const struct {
+        const char* what;
+        uint32_t size, stored;
+    } forged[] = {
+        {"stored size past the end", 7 * 1032, 8},
+        {"one byte more than 7 bytes can inflate to", 7 * 1032 + 1, 7},
+        {"4 GiB from 7 bytes", 0xFFFFFFFF, 7},
+        {"anything from no bytes", 1, 0},
+    };
+    for (const auto& f : forged) {
+        Bytes b = compressed;
+        storeU32(&b[z + 264], f.size);
+        storeU32(&b[z + 288], f.stored);
+        Walked w = walk(b);
+        EXPECT_TRUE(w.refused) << f.what;
+        EXPECT_EQ(w.names.size(), 4u) << f.what;
+    }
+    EXPECT_EQ(maxInflatedSize(0xFFFFFFFF), 0xFFFFFFFFull * 1032) << "no 32-bit wrap";
 
     // An empty file has no bytes, whatever its stored size and flag claim;
     // the stored size still moves the data position.
