@@ -72,6 +72,12 @@ tw_wine_process_running() {
 # Creates the prefix once and starts its persistent wineserver. Says what
 # failed and returns non-zero when Wine cannot start.
 tw_wine_prepare() {
+    # Where the 32-bit build is not to run (TW_X64_ONLY=1 stands for a
+    # machine that cannot), nothing may start its Wine by accident.
+    if [ "$TW_ARCH" = win32 ] && ! tw_machine_runs_i386; then
+        echo "wine-env: the 32-bit build does not run here: $(tw_why_no_i386)" >&2
+        return 1
+    fi
     mkdir -p "$(dirname "$WINEPREFIX")"
     (
         flock 9
