@@ -8,7 +8,7 @@
 
 #include "../../common/handles.h"
 #include "../frontend/frontend.h"
-#include "block_walk.h"
+#include "names.h"
 #include "paste_context.h"
 
 namespace tw {
@@ -68,10 +68,9 @@ void PasteContext::paste(const char* destination, bool force) {
     std::fputc('\n', stdout);
 
     if (format == 1) {
-        CheckedSingleFile single = readCheckedSingleFile(block, length, ansiLeadByte);
-        restoreFile(folder + "\\" + single.info->name, *single.info, single.bytes);
+        walkSingleFileBlock(block, length, folder, ansiLeadByte, *this);
     } else {
-        walkTree(block, length, folder);
+        walkTreeBlock(block, length, folder, ansiLeadByte, *this, placed);
     }
 
     std::fputs("\nDone.\n", stdout);
@@ -79,44 +78,8 @@ void PasteContext::paste(const char* destination, bool force) {
     clipboard.close();
 }
 
-void PasteContext::walkTree(const uint8_t* block, size_t length, const std::string& folder) {
-    TreeBlockReader reader(block, length);
-    placed.clear();
-    placed.reserve(rowsToReserve(reader, length));
-
-    while (!reader.done()) {
-        const CheckedEntry checked = nextCheckedEntry(reader, ansiLeadByte);
-        const TreeEntry& e = checked.entry;
-
-        // The reader guarantees that a parent index names an earlier row.
-        const std::string* parentPath = &folder;
-        bool skip = false;
-        if (e.parentIndex >= 0) {
-            const PlacedEntry& parent = placed[size_t(e.parentIndex)];
-            parentPath = &parent.path;
-            skip = parent.skip;
-        }
-
-        std::string path;
-        if (e.file) {
-            if (!skip) {
-                path = *parentPath + "\\" + e.file->name;
-                // A written file's row is skipped; a declined one is not.
-                skip = restoreFile(path, *e.file, checked.bytes);
-            }
-        } else if (e.folder) {
-            if (!skip) {
-                path = *parentPath + "\\" + e.folder->name;
-                skip = restoreFolder(path, *e.folder);
-            }
-        } else {
-            skip = true;
-            if (messageBox("Unknown entry type in Tarnwick data.", MB_OKCANCEL | MB_ICONERROR) != IDOK) throw "";
-        }
-        if (skip) path.clear();
-        placed.push_back(PlacedEntry{e.head, std::move(path), skip});
-    }
-    placed.clear();
+bool PasteContext::acceptUnknownEntry() {
+    return messageBox("Unknown entry type in Tarnwick data.", MB_OKCANCEL | MB_ICONERROR) == IDOK;
 }
 
 bool pasteFromClipboard(const char* destination, bool force) {

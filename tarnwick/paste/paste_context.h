@@ -7,22 +7,12 @@
 #include <vector>
 
 #include "../archive/block.h"
+#include "paste_walk.h"
 
 namespace tw {
 
-// One row per record walked, in record order, so a later record finds its
-// parent's row by the parent index.
-struct PlacedEntry {
-    const EntryHead* entry;  // inside the locked block, never copied
-    // The entry's destination path. Rows whose skip flag is set keep it
-    // empty: their descendants are never restored, so nobody reads it, and
-    // a deep skipped subtree of a forged block cannot pile up long paths.
-    std::string path;
-    // While set, none of the entry's descendants is restored.
-    bool skip;
-};
-
-class PasteContext {
+// The steps on disk and the questions; the walk itself is platform-free.
+class PasteContext final : public PasteSteps {
 public:
     // Rebuilds the clipboard's block under the destination. Raises a
     // message text on failure, after unlocking the block and closing the
@@ -31,15 +21,16 @@ public:
 
     // Creates the folder or, when it exists, merges into it after asking.
     // True when the folder's contents are to be skipped (answer No).
-    bool restoreFolder(const std::string& path, const FolderInfo& info);
+    bool restoreFolder(const std::string& path, const FolderInfo& info) override;
 
     // Writes one file from its checked bytes. False when the user declined
     // to overwrite an existing file.
-    bool restoreFile(const std::string& path, const FileInfo& info, const FileBytes& stored);
+    bool restoreFile(const std::string& path, const FileInfo& info, const FileBytes& stored) override;
+
+    // The question on a record of another type: true for OK.
+    bool acceptUnknownEntry() override;
 
 private:
-    void walkTree(const uint8_t* block, size_t length, const std::string& folder);
-
     bool force = false;
     std::vector<PlacedEntry> placed;
 };

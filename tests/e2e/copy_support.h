@@ -194,16 +194,14 @@ inline std::vector<std::string> tail(uint32_t files, uint32_t total, uint32_t st
 // Wine's CreateSymbolicLink is a stub and Win32 cannot make a name of dots
 // only or mount a file system, but under Wine the test itself is a Linux
 // process: such entries are made with the kernel's own calls, and removed
-// the same way, since DeleteFile cannot name them either. The calls differ
-// by architecture (numbers and calling sequence), so each build has its own
-// table.
+// the same way, since DeleteFile cannot name them either.
 class UnixEntries {
 public:
     UnixEntries() = default;
     ~UnixEntries() {
-        for (auto it = made_.rbegin(); it != made_.rend(); ++it) sys(kUnlink, word(it->c_str()));
+        for (auto it = made_.rbegin(); it != made_.rend(); ++it) linuxCall(LinuxCall::Unlink, word(it->c_str()));
         for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it)
-            sys(kUmount2, word(it->c_str()), 2 /* MNT_DETACH */);
+            linuxCall(LinuxCall::Umount2, word(it->c_str()), 2 /* MNT_DETACH */);
     }
     UnixEntries(const UnixEntries&) = delete;
     UnixEntries& operator=(const UnixEntries&) = delete;
@@ -212,68 +210,29 @@ public:
     // Unix path, relative to the link's folder or absolute).
     void symlink(const std::string& target, const std::string& linkPath) {
         std::string link = unixPath(linkPath);
-        ASSERT_EQ(sys(kSymlink, word(target.c_str()), word(link.c_str())), 0) << link;
+        ASSERT_EQ(linuxCall(LinuxCall::Symlink, word(target.c_str()), word(link.c_str())), 0) << link;
         made_.push_back(link);
     }
     // A regular file under any name the kernel takes.
     void file(const std::string& windowsPath, const std::string& content) {
         std::string path = unixPath(windowsPath);
-        intptr_t fd = sys(kOpen, word(path.c_str()), 0x41 /* O_WRONLY|O_CREAT */, 0644);
+        intptr_t fd = linuxCall(LinuxCall::Open, word(path.c_str()), 0x41 /* O_WRONLY|O_CREAT */, 0644);
         ASSERT_GE(fd, 0) << path;
-        sys(kWrite, fd, word(content.data()), intptr_t(content.size()));
-        sys(kClose, fd);
+        linuxCall(LinuxCall::Write, fd, word(content.data()), intptr_t(content.size()));
+        linuxCall(LinuxCall::Close, fd);
         made_.push_back(path);
     }
     // A new, empty tmpfs over the existing folder at the Windows path. False
     // where this process may not mount (no CAP_SYS_ADMIN).
     bool mountTmpfs(const std::string& windowsPath) {
         std::string target = unixPath(windowsPath);
-        if (sys(kMount, word("none"), word(target.c_str()), word("tmpfs"), 0, 0) != 0) return false;
+        if (linuxCall(LinuxCall::Mount, word("none"), word(target.c_str()), word("tmpfs"), 0, 0) != 0) return false;
         mounts_.push_back(target);
         return true;
-    }
-    // Unix path of a Windows path whose last component need not exist yet.
-    static std::string unixPath(const std::string& windowsPath) {
-        size_t cut = windowsPath.find_last_of('\\');
-        std::string folder = windowsPath.substr(0, cut), leaf = windowsPath.substr(cut + 1);
-        using ToUnix = char*(CDECL*)(LPCWSTR);
-        auto toUnix = reinterpret_cast<ToUnix>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
-        if (!toUnix) return {};
-        std::wstring wide(folder.begin(), folder.end());
-        char* unix = toUnix(wide.c_str());
-        if (!unix) return {};
-        std::string out = std::string(unix) + "/" + leaf;
-        ::HeapFree(::GetProcessHeap(), 0, unix);
-        return out;
     }
 
 private:
     static intptr_t word(const char* p) { return reinterpret_cast<intptr_t>(p); }
-#if defined(__x86_64__)
-    enum : intptr_t { kWrite = 1, kOpen = 2, kClose = 3, kUnlink = 87, kSymlink = 88, kMount = 165, kUmount2 = 166 };
-    static intptr_t sys(intptr_t number, intptr_t a, intptr_t b = 0, intptr_t c = 0, intptr_t d = 0, intptr_t e = 0) {
-        intptr_t result;
-        register intptr_t r10 asm("r10") = d;
-        register intptr_t r8 asm("r8") = e;
-        asm volatile("syscall"
-                     : "=a"(result)
-                     : "a"(number), "D"(a), "S"(b), "d"(c), "r"(r10), "r"(r8)
-                     : "rcx", "r11", "memory");
-        return result;
-    }
-#elif defined(__i386__)
-    enum : intptr_t { kWrite = 4, kOpen = 5, kClose = 6, kUnlink = 10, kSymlink = 83, kMount = 21, kUmount2 = 52 };
-    static intptr_t sys(intptr_t number, intptr_t a, intptr_t b = 0, intptr_t c = 0, intptr_t d = 0, intptr_t e = 0) {
-        intptr_t result;
-        asm volatile("int $0x80"
-                     : "=a"(result)
-                     : "a"(number), "b"(a), "c"(b), "d"(c), "S"(d), "D"(e)
-                     : "memory");
-        return result;
-    }
-#else
-#error "no Linux system call sequence for this architecture"
-#endif
     std::vector<std::string> made_;
     std::vector<std::string> mounts_;
 };

@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <psapi.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -492,6 +493,13 @@ DWORD Process::exitCode() const {
     return code;
 }
 
+uint64_t Process::peakMemory() const {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!::GetProcessMemoryInfo(process_, &counters, sizeof counters)) return 0;
+    return counters.PeakWorkingSetSize;
+}
+
 void Process::kill() {
     if (running()) ::TerminateProcess(process_, 0xDEAD);
     wait(10000);
@@ -581,6 +589,7 @@ std::vector<std::string> splitLines(const std::string& text) {
 
 RunResult run(const std::string& exe, const std::vector<std::string>& args, const RunOptions& options) {
     RunResult r;
+    const auto started = std::chrono::steady_clock::now();
     Process p(exe, args, options.cwd);
     Answer answer = options.answer ? options.answer : Answer(defaultAnswer);
     DWORD start = ::GetTickCount();
@@ -588,6 +597,7 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args, cons
     for (;;) {
         bool ended = p.wait(30);
         if (ended) break;
+        r.peakMemory = std::max<uint64_t>(r.peakMemory, p.peakMemory());
         BoxScan scan{p.pid(), {}};
         ::EnumWindows(scanBoxes, reinterpret_cast<LPARAM>(&scan));
         for (HWND w : scan.found) {
@@ -606,6 +616,7 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args, cons
             break;
         }
     }
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     r.exitCode = p.exitCode();
     r.out = p.output();
     r.err = p.errors();
@@ -615,6 +626,121 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args, cons
 
 RunResult runTarnwick(const std::vector<std::string>& args, const RunOptions& options) {
     return run(tarnwickExe(), args, options);
+}
+
+// ---- the Linux side -------------------------------------------------------
+
+intptr_t linuxCall(LinuxCall call, intptr_t a, intptr_t b, intptr_t c, intptr_t d, intptr_t e) {
+#if defined(__x86_64__)
+    static const intptr_t kNumbers[] = {1, 2, 3, 90, 87, 88, 83, 84, 165, 166, 157};
+    register intptr_t r10 asm("r10") = d;
+    register intptr_t r8 asm("r8") = e;
+    intptr_t result;
+    asm volatile("syscall"
+                 : "=a"(result)
+                 : "a"(kNumbers[int(call)]), "D"(a), "S"(b), "d"(c), "r"(r10), "r"(r8)
+                 : "rcx", "r11", "memory");
+    return result;
+#elif defined(__i386__)
+    static const intptr_t kNumbers[] = {4, 5, 6, 15, 10, 83, 39, 40, 21, 52, 172};
+    intptr_t result;
+    asm volatile("int $0x80"
+                 : "=a"(result)
+                 : "a"(kNumbers[int(call)]), "b"(a), "c"(b), "d"(c), "S"(d), "D"(e)
+                 : "memory");
+    return result;
+#else
+#error "no Linux system call sequence for this architecture"
+#endif
+}
+
+std::string unixPath(const std::string& windowsPath) {
+    size_t cut = windowsPath.find_last_of('\\');
+    if (cut == std::string::npos) return {};
+    std::string folder = windowsPath.substr(0, cut + 1), leaf = windowsPath.substr(cut + 1);
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+    auto toUnix = reinterpret_cast<ToUnix>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+    if (!toUnix) return {};
+    std::wstring wide(folder.begin(), folder.end());
+    char* unix = toUnix(wide.c_str());
+    if (!unix) return {};
+    std::string out = unix;
+    ::HeapFree(::GetProcessHeap(), 0, unix);
+    if (out.empty() || out.back() != '/') out += '/';
+    return out + leaf;
+}
+
+namespace {
+
+intptr_t word(const std::string& s) { return reinterpret_cast<intptr_t>(s.c_str()); }
+
+}  // namespace
+
+SmallVolume::SmallVolume(uint64_t bytes, const std::string& overFolder) {
+    static std::atomic<unsigned> counter{0};
+    if (overFolder.empty()) {
+        mountPoint_ = "/tmp/tw-volume-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++);
+        if (intptr_t rc = linuxCall(LinuxCall::Mkdir, word(mountPoint_), 0755)) {
+            error_ = "mkdir " + mountPoint_ + ": errno " + std::to_string(-rc);
+            return;
+        }
+        ownFolder_ = true;
+    } else {
+        mountPoint_ = unixPath(overFolder);
+    }
+    const std::string options = "size=" + std::to_string(bytes);
+    if (intptr_t rc = linuxCall(LinuxCall::Mount, word(std::string("tmpfs")), word(mountPoint_),
+                                word(std::string("tmpfs")), 0, word(options))) {
+        error_ = "mount tmpfs at " + mountPoint_ + ": errno " + std::to_string(-rc);
+        return;
+    }
+    mounted_ = true;
+    if (!overFolder.empty()) return;
+    // A drive is a link in the prefix's dosdevices folder, beside c:.
+    std::string c = unixPath("C:\\");
+    size_t at = c.rfind("/c:");
+    if (at == std::string::npos) {
+        error_ = "no dosdevices folder beside " + c;
+        return;
+    }
+    const DWORD used = ::GetLogicalDrives();
+    for (char letter = 'T'; letter <= 'Y' && drive_.empty(); ++letter) {
+        if (used & (1u << (letter - 'A'))) continue;
+        std::string link = c.substr(0, at) + "/" + char(letter - 'A' + 'a') + ":";
+        if (linuxCall(LinuxCall::Symlink, word(mountPoint_), word(link)) == 0) {
+            link_ = link;
+            drive_ = std::string(1, letter) + ":";
+        }
+    }
+    if (drive_.empty()) error_ = "no free drive letter";
+}
+
+SmallVolume::~SmallVolume() {
+    if (!link_.empty()) linuxCall(LinuxCall::Unlink, word(link_));
+    if (mounted_) linuxCall(LinuxCall::Umount2, word(mountPoint_), 2 /* MNT_DETACH */);
+    if (ownFolder_) linuxCall(LinuxCall::Rmdir, word(mountPoint_));
+}
+
+bool SmallVolume::makeReadOnly() {
+    const intptr_t kRemount = 32, kReadOnly = 1;  // MS_REMOUNT, MS_RDONLY
+    return mounted_ && linuxCall(LinuxCall::Mount, word(std::string("tmpfs")), word(mountPoint_),
+                                 word(std::string("tmpfs")), kRemount | kReadOnly, 0) == 0;
+}
+
+bool runWithoutPermissionOverride(const std::function<void()>& fn) {
+    bool dropped = true;
+    // Wine starts a child process from the thread that asks for it, and a
+    // child takes its bounding set from there: dropping CAP_DAC_OVERRIDE,
+    // CAP_DAC_READ_SEARCH and CAP_FOWNER on this thread alone leaves the
+    // rest of the test as it was.
+    std::thread worker([&] {
+        const intptr_t kDropFromBoundingSet = 24;  // PR_CAPBSET_DROP
+        for (intptr_t capability : {1, 2, 3})
+            dropped = dropped && linuxCall(LinuxCall::Prctl, kDropFromBoundingSet, capability) == 0;
+        if (dropped) fn();
+    });
+    worker.join();
+    return dropped;
 }
 
 // ---- clipboard ------------------------------------------------------------

@@ -133,6 +133,7 @@ public:
     void kill();
     std::string output() const;  // stdout so far (\r removed)
     std::string errors() const;  // stderr so far
+    uint64_t peakMemory() const;  // peak working set while it runs; 0 once it ended
 
     // The first visible top-level "#32770" window of this process whose
     // caption matches (and, if given, which passes the filter); nullptr when
@@ -155,6 +156,8 @@ private:
 struct RunResult {
     DWORD exitCode = 0;
     bool timedOut = false;
+    double seconds = 0;        // from start to end
+    uint64_t peakMemory = 0;   // peak working set, sampled every 30 ms while it ran
     std::string out;                 // stdout, \r removed
     std::vector<std::string> lines;  // out split at \n (a final empty piece dropped)
     std::string err;
@@ -206,6 +209,47 @@ private:
     HANDLE process_ = nullptr;
     HANDLE input_ = nullptr;
 };
+
+// ---- the Linux side -------------------------------------------------------
+//
+// Under Wine a test is a Linux process too. What Win32 cannot set up here (a
+// small volume, a folder that its owner may not list) is made with the
+// kernel's own calls, whose numbers and calling sequence differ by
+// architecture.
+
+enum class LinuxCall { Write, Open, Close, Chmod, Unlink, Symlink, Mkdir, Rmdir, Mount, Umount2, Prctl };
+intptr_t linuxCall(LinuxCall call, intptr_t a = 0, intptr_t b = 0, intptr_t c = 0, intptr_t d = 0, intptr_t e = 0);
+
+// The Unix path of a Windows path whose last component need not exist yet;
+// empty when Wine cannot map it.
+std::string unixPath(const std::string& windowsPath);
+
+// A tmpfs of the given size, like a small disk: mounted at a fresh folder
+// and reachable under a free drive letter of the prefix, or mounted over an
+// existing empty folder. Unmounted, with everything on it, when the object
+// goes. Mounting needs root; error() says why when it failed.
+class SmallVolume {
+public:
+    explicit SmallVolume(uint64_t bytes, const std::string& overFolder = "");
+    ~SmallVolume();
+    SmallVolume(const SmallVolume&) = delete;
+    SmallVolume& operator=(const SmallVolume&) = delete;
+    bool ok() const { return error_.empty(); }
+    const std::string& error() const { return error_; }
+    const std::string& drive() const { return drive_; }  // "T:"; empty when mounted over a folder
+    // Makes the volume read-only from now on (a write-protected disk).
+    bool makeReadOnly();
+
+private:
+    std::string mountPoint_, link_, drive_, error_;
+    bool mounted_ = false, ownFolder_ = false;
+};
+
+// Runs fn on a thread of its own whose child processes lack the
+// capabilities that let root pass over file permissions, so that mode bits
+// bind them as they bind any user. False, without running fn, when those
+// capabilities could not be given up.
+bool runWithoutPermissionOverride(const std::function<void()>& fn);
 
 // ---- registry ---------------------------------------------------------------
 

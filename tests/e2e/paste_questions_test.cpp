@@ -177,36 +177,74 @@ TEST(OverwriteQuestion, EachFileIsAskedAboutOnItsOwn) {
     EXPECT_EQ(readFile(dest / "c.txt"), "old c");
 }
 
+// Cancel at the first question and at one in the middle: nothing more is
+// asked, printed or written; what came before stays, the file asked about
+// and those after it keep their content.
 TEST(OverwriteQuestion, CancelEndsThePasteSilently) {
-    TempDir dest;
-    putClipboard("Tarnwick_2", treeBlock({Entry::file(-1, "first.txt", "first"), Entry::file(-1, "second.txt", "new"),
-                                          Entry::file(-1, "third.txt", "third")}));
-    writeFile(dest / "second.txt", "old");
-    Pasted p = paste(dest.path(), {IDCANCEL});
-    const RunResult& r = p.run;
-    expectQuestionBoxes(p);
-    EXPECT_EQ(r.exitCode, 1u);
-    ASSERT_EQ(r.boxes.size(), 1u);  // the question only, no message after it
-    EXPECT_EQ(r.lines, (Lines{"Reading clipboard...", "", dest / "first.txt", dest / "second.txt"}));
-    EXPECT_EQ(readFile(dest / "first.txt"), "first");
-    EXPECT_EQ(readFile(dest / "second.txt"), "old");
-    EXPECT_FALSE(exists(dest / "third.txt"));
+    const struct {
+        const char* what;
+        std::vector<int> answers;
+        Lines existing;  // of first, second, third
+        Lines after;     // their content afterwards ("" for missing)
+    } cases[] = {
+        {"at the first question", {IDCANCEL}, {"second.txt"}, {"first", "old second", ""}},
+        {"at a middle question", {IDYES, IDCANCEL}, {"first.txt", "second.txt", "third.txt"},
+         {"first", "old second", "old third"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dest;
+        putClipboard("Tarnwick_2", treeBlock({Entry::file(-1, "first.txt", "first"), Entry::file(-1, "second.txt", "new"),
+                                              Entry::file(-1, "third.txt", "third")}));
+        for (const std::string& name : c.existing) writeFile(dest / name, "old " + name.substr(0, name.find('.')));
+        Pasted p = paste(dest.path(), c.answers);
+        const RunResult& r = p.run;
+        expectQuestionBoxes(p);
+        EXPECT_EQ(r.exitCode, 1u);
+        // The questions only, no message after them.
+        ASSERT_EQ(r.boxes.size(), c.answers.size());
+        EXPECT_EQ(r.lines, (Lines{"Reading clipboard...", "", dest / "first.txt", dest / "second.txt"}));
+        const char* const names[] = {"first.txt", "second.txt", "third.txt"};
+        for (size_t i = 0; i < 3; ++i) {
+            if (c.after[i].empty()) {
+                EXPECT_FALSE(exists(dest / names[i])) << names[i];
+            } else {
+                EXPECT_EQ(readFile(dest / names[i]), c.after[i]) << names[i];
+            }
+        }
+    }
 }
 
+// A destination file that another program holds open without sharing:
+// without /FORCEPASTE the question cannot be composed, with it the file
+// cannot be opened; either way it keeps its content.
 TEST(OverwriteQuestion, ExistingFileThatCannotBeRead) {
-    TempDir dest;
-    putClipboard("Tarnwick_2", treeBlock({Entry::file(-1, "f.txt", "new")}));
-    writeFile(dest / "f.txt", "old");
-    RunResult r;
-    {
-        FileLock lock(dest / "f.txt");
-        r = paste(dest.path(), {}).run;
+    const struct {
+        const char* command;
+        const char* message;
+    } cases[] = {
+        {"/PASTE", "Error getting file time/size."},
+        {"/FORCEPASTE", "Error creating file."},
+    };
+    putClipboard("Tarnwick_2", treeBlock({Entry::file(-1, "f.txt", "new"), Entry::file(-1, "g.txt", "g")}));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        TempDir dest;
+        writeFile(dest / "f.txt", "old");
+        const ClipboardSnapshot before = snapshotClipboard();
+        RunResult r;
+        {
+            FileLock lock(dest / "f.txt");
+            r = runTarnwick({c.command, dest.path()});
+        }
+        EXPECT_EQ(r.exitCode, 1u);
+        ASSERT_EQ(r.boxes.size(), 1u);
+        EXPECT_EQ(r.boxes[0].text, c.message);
+        EXPECT_EQ(r.boxes[0].icon, "warning");
+        EXPECT_EQ(readFile(dest / "f.txt"), "old");
+        EXPECT_FALSE(exists(dest / "g.txt"));
+        EXPECT_TRUE(snapshotClipboard() == before);
     }
-    EXPECT_EQ(r.exitCode, 1u);
-    ASSERT_EQ(r.boxes.size(), 1u);
-    EXPECT_EQ(r.boxes[0].text, "Error getting file time/size.");
-    EXPECT_EQ(r.boxes[0].icon, "warning");
-    EXPECT_EQ(readFile(dest / "f.txt"), "old");
 }
 
 TEST(MergeQuestion, YesMergesAndTheFolderTakesTheBlocksAttributes) {

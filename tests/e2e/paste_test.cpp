@@ -3,6 +3,8 @@
 // clipboard, the destination or the file data can cause.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "harness.h"
 #include "paste_blocks.h"
 
@@ -366,6 +368,92 @@ TEST(Paste, DamagedFileDataNeverReplacesAFile) {
             expectFailure(paste(fresh.path()), c.message);
             EXPECT_TRUE(listDir(fresh.path()).empty());
         }
+    }
+}
+
+// The destination volume fills up while a file is written: the paste ends
+// with the write's message, the clipboard and everything written before
+// stay as they were, and nothing after it is written. Of the file being
+// written there stays what fitted: a file holding the first bytes of its
+// content (as many as the volume took), closed, with neither the block's
+// time nor its attributes.
+TEST(PasteFault, DestinationVolumeFillsUp) {
+    const struct {
+        const char* what;
+        size_t size;
+    } cases[] = {
+        {"written in one piece", 8 << 20},
+        {"inflated and written in pieces", (64 << 20) + 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SmallVolume volume(4 << 20);
+        if (!volume.ok()) GTEST_SKIP() << "no small volume: " << volume.error();
+        const std::string dest = volume.drive() + "\\dest";
+        makeDir(dest);
+        writeFile(dest + "\\keep.txt", "keep");
+        const std::string content = repeatedText(c.size);
+        Entry big = Entry::file(0, "big.txt", content, 0x21);
+        const std::vector<Entry> entries = {Entry::folder(-1, "d"), Entry::file(0, "first.bin", randomBytes(1 << 20, 3)),
+                                            big, Entry::file(0, "after.txt", "after")};
+        putClipboard("Tarnwick_2", treeBlock(entries));
+        const ClipboardSnapshot before = snapshotClipboard();
+
+        RunResult r = forcePaste(dest);
+
+        expectFailure(r, "Error writing to file.");
+        EXPECT_EQ(r.lines, (Lines{"Reading clipboard...", "", dest + "\\d>", dest + "\\d\\first.bin",
+                                  dest + "\\d\\big.txt"}));
+        EXPECT_TRUE(snapshotClipboard() == before);
+        expectRestored(dest, {entries[0], entries[1]});
+        EXPECT_EQ(readFile(dest + "\\keep.txt"), "keep");
+        EXPECT_FALSE(exists(dest + "\\d\\after.txt"));
+        const std::string partial = readFile(dest + "\\d\\big.txt");
+        EXPECT_GT(partial.size(), 0u);
+        EXPECT_LT(partial.size(), content.size());
+        EXPECT_TRUE(content.compare(0, partial.size(), partial) == 0) << "not the file's first bytes";
+        EXPECT_NE(lastWriteTime(dest + "\\d\\big.txt"), big.time);
+        EXPECT_EQ(attributes(dest + "\\d\\big.txt") & 0x07, 0u);
+        std::printf("[ figures  ] volume full, %s: %zu of %zu bytes of the file stayed\n", c.what, partial.size(),
+                    content.size());
+    }
+}
+
+// A folder on a write-protected volume: the first entry that would write
+// there ends the paste with its step's message; what came before stays, and
+// so does what the folder held.
+TEST(PasteFault, DestinationFolderThatCannotBeWritten) {
+    const struct {
+        const char* what;
+        Entry inside;
+        const char* message;
+    } cases[] = {
+        {"a file", Entry::file(1, "new.txt", repeatedText(3000)), "Error creating file."},
+        {"a folder", Entry::folder(1, "sub"), "Error creating directory."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dest;
+        makeDir(dest / "ro");
+        SmallVolume volume(1 << 20, dest / "ro");
+        if (!volume.ok()) GTEST_SKIP() << "no small volume: " << volume.error();
+        writeFile(dest / "ro\\old.txt", "old");
+        ASSERT_TRUE(volume.makeReadOnly());
+        const std::vector<Entry> entries = {Entry::file(-1, "first.txt", "first"), Entry::folder(-1, "ro"), c.inside,
+                                            Entry::file(-1, "last.txt", "last")};
+        putClipboard("Tarnwick_2", treeBlock(entries));
+        const ClipboardSnapshot before = snapshotClipboard();
+
+        RunResult r = forcePaste(dest.path());
+
+        expectFailure(r, c.message);
+        EXPECT_EQ(r.lines, (Lines{"Reading clipboard...", "", dest / "first.txt", dest / "ro>",
+                                  dest / "ro\\" + c.inside.name + (c.inside.kind == Entry::Folder ? ">" : "")}));
+        EXPECT_TRUE(snapshotClipboard() == before);
+        EXPECT_EQ(readFile(dest / "first.txt"), "first");
+        EXPECT_EQ(listDir(dest / "ro"), Lines{"old.txt"});
+        EXPECT_EQ(readFile(dest / "ro\\old.txt"), "old");
+        EXPECT_FALSE(exists(dest / "last.txt"));
     }
 }
 
