@@ -1,10 +1,10 @@
 // The copy command and the walk over its paths.
 #include <windows.h>
 
-#include <cstdio>
 #include <new>
 
 #include "../../common/handles.h"
+#include "../frontend/console.h"
 #include "../frontend/frontend.h"
 #include "copy.h"
 #include "entry_list.h"
@@ -21,13 +21,13 @@ class ProgressLine {
 public:
     ProgressLine() = default;
     ~ProgressLine() {
-        if (open_) std::fputc('\n', stdout);
+        if (open_) console().write('\n');
     }
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
 
     void end() {
-        if (open_) std::fputc('\n', stdout);
+        if (open_) console().write('\n');
         open_ = false;
     }
 
@@ -59,13 +59,13 @@ std::string findName(const std::string& path) {
 int32_t EntryList::addFolder(const std::string& /*path*/, int32_t parentIndex, uint32_t attributes,
                              const std::string& name) {
     int32_t index = appendFolder(std::make_unique<FolderRecord>(makeFolderRecord(parentIndex, name.c_str(), attributes)));
-    std::fputc('>', stdout);
+    console().write('>');
     return index;
 }
 
 void EntryList::collectPath(const std::string& path, int32_t parentIndex, uint32_t attributes,
                             const std::string& givenName) {
-    std::fputs(path.c_str(), stdout);
+    console().write(path);
     ProgressLine line;
 
     if (attributes == kUnknownAttributes) {

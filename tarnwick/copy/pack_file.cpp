@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include <cstdio>
-
 #include "../../common/handles.h"
+#include "../frontend/console.h"
 #include "../text/file_time.h"
 #include "../text/format_size.h"
 #include "messages.h"
@@ -29,7 +28,7 @@ bool readAll(HANDLE file, uint8_t* into, uint32_t size) {
 
 void packFile(EntryList& list, const std::string& path, int32_t parentIndex, uint32_t attributes,
               const std::string& name) {
-    std::fputs(": ", stdout);
+    console().write(": ");
     unique_hfile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) throw kErrorOpeningFile;
@@ -42,14 +41,16 @@ void packFile(EntryList& list, const std::string& path, int32_t parentIndex, uin
     if (!::GetFileSizeEx(file.get(), &length)) throw kErrorReadingFile;
     if (uint64_t(length.QuadPart) > kMaxFileSize) throw kFileTooLarge;
     uint32_t size = uint32_t(length.QuadPart);
-    std::fputs(formatSize(size).c_str(), stdout);
+    console().write(formatSize(size));
 
     HeapBytes content;
     if (size) {
+        // The line so far shows which file is being read while it is.
+        console().flush();
         content = allocateBytes(size);
         if (!content) throw kNotEnoughMemory;
         if (!readAll(file.get(), content.get(), size)) throw kErrorReadingFile;
-        std::fputs(" -> ", stdout);
+        console().write(" -> ");
     }
     file.reset();
 
@@ -62,8 +63,7 @@ void packFile(EntryList& list, const std::string& path, int32_t parentIndex, uin
     record->info.attributes.set(attributes);
 
     if (size) {
-        std::fputs(formatSize(packed.storedSize).c_str(), stdout);
-        std::fputs(formatRatio(packed.storedSize, size).c_str(), stdout);
+        console().write(formatSize(packed.storedSize) + formatRatio(packed.storedSize, size));
     }
     list.appendFile(std::move(record), std::move(packed.stored));
 }
