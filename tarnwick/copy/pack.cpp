@@ -19,7 +19,42 @@ void PackedContent::applyTo(FileInfo& info) const {
     info.storedSize.set(storedSize);
 }
 
-PackedContent packContent(HeapBytes content, uint32_t size) {
+namespace {
+
+// compress2, with the input fed a slice at a time. Without flushes,
+// deflate's output does not depend on how its input arrives (compress2
+// itself slices inputs beyond 4 GiB), so the stream is the same.
+int compressSliced(uint8_t* dest, uLongf* destLength, const uint8_t* source, uint32_t sourceLength,
+                   const std::function<bool()>& stopped, uint32_t slice) {
+    z_stream stream{};
+    int rc = ::deflateInit(&stream, kCompressionLevel);
+    if (rc != Z_OK) return rc;
+    stream.next_out = dest;
+    stream.avail_out = uInt(*destLength);
+    stream.next_in = const_cast<Bytef*>(source);
+    uint32_t left = sourceLength;
+    do {
+        if (stopped && stopped()) {
+            ::deflateEnd(&stream);
+            throw PackStopped();
+        }
+        if (stream.avail_in == 0) {
+            stream.avail_in = left < slice ? left : slice;
+            left -= stream.avail_in;
+        }
+        rc = ::deflate(&stream, left ? Z_NO_FLUSH : Z_FINISH);
+        // A full destination cannot happen with compressBound's room; do
+        // not spin if it ever did.
+        if (rc == Z_OK && stream.avail_out == 0) rc = Z_BUF_ERROR;
+    } while (rc == Z_OK);
+    *destLength = stream.total_out;
+    ::deflateEnd(&stream);
+    return rc == Z_STREAM_END ? Z_OK : rc;
+}
+
+}  // namespace
+
+PackedContent packContent(HeapBytes content, uint32_t size, const std::function<bool()>& stopped, uint32_t slice) {
     PackedContent out;
     out.size = size;
     out.crc = uint32_t(::crc32(0L, Z_NULL, 0));
@@ -33,7 +68,7 @@ PackedContent packContent(HeapBytes content, uint32_t size) {
         HeapBytes packed = allocateBytes(bound);
         if (!packed) throw kNotEnoughMemory;
         uLongf length = bound;
-        int rc = ::compress2(packed.get(), &length, content.get(), uLong(size), kCompressionLevel);
+        int rc = compressSliced(packed.get(), &length, content.get(), size, stopped, slice ? slice : kPackSlice);
         if (rc == Z_OK && length < size) {
             content.reset();
             // Until the block is built every stored form stays in memory,

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 #include "../archive/layout.h"
@@ -29,6 +30,13 @@ constexpr uint32_t kMinCompressedSize = 16;  // shorter files are stored raw
 constexpr int kCompressionLevel = 9;
 // A file's length has to fit a 32-bit signed position.
 constexpr uint64_t kMaxFileSize = 0x7FFFFFFF;
+// The compressor takes its input this much at a time, so that packing can
+// give up between slices.
+constexpr uint32_t kPackSlice = 1 << 20;
+
+// Raised when packing gives up because the caller asked it to: the copy
+// has failed elsewhere and will not use this file.
+struct PackStopped {};
 
 struct PackedContent {
     uint32_t size = 0;        // uncompressed
@@ -45,7 +53,10 @@ struct PackedContent {
 // Takes the file's bytes (null for an empty file) and returns what is to be
 // stored: the same buffer when compression does not pay, otherwise the
 // compressed stream in a buffer of exactly its length, the content freed.
-// Raises kNotEnoughMemory when the compressor's buffer cannot be had.
-PackedContent packContent(HeapBytes content, uint32_t size);
+// Raises kNotEnoughMemory when the compressor's buffer cannot be had, and
+// PackStopped when stopped answers true (it is asked between slices of the
+// input). The stream is compress2's at level 9 whatever the slice.
+PackedContent packContent(HeapBytes content, uint32_t size, const std::function<bool()>& stopped = {},
+                          uint32_t slice = kPackSlice);
 
 }  // namespace tw

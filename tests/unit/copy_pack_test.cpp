@@ -1,4 +1,5 @@
-// Packing one file's content: CRC-32, the compress-when-smaller rule and
+// Packing one file's content: CRC-32, the compress-when-smaller rule, the
+// stream whatever slices the compressor is fed, giving up when asked, and
 // who owns which buffer afterwards.
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -43,6 +44,16 @@ uint32_t zlibCrc(const std::vector<uint8_t>& b) {
     return uint32_t(crc32(0L, b.empty() ? Z_NULL : b.data(), uInt(b.size())));
 }
 
+// Text, noise and long runs of zeros in turn: every kind of deflate block.
+std::vector<uint8_t> mixedBytes(size_t n) {
+    std::vector<uint8_t> out = textBytes(n), noise = noiseBytes(n);
+    for (size_t i = 0; i < n; ++i) {
+        size_t part = i / 20000 % 3;
+        out[i] = part == 0 ? out[i] : part == 1 ? noise[i] : 0;
+    }
+    return out;
+}
+
 struct Case {
     const char* what;
     std::vector<uint8_t> content;
@@ -58,11 +69,16 @@ TEST(PackContent, StoresRawOrZlibStreamByTheRules) {
         {"16 noisy bytes do not shrink", noiseBytes(16), false},
         {"text shrinks", textBytes(100000), true},
         {"noise does not shrink", noiseBytes(70000), false},
+        {"text, noise and zeros", mixedBytes(300000), true},
     };
+    // The default slice, and slices that cut the input anywhere.
+    for (uint32_t slice : {kPackSlice, 1u, 7u, 4096u, 65537u})
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        SCOPED_TRACE(slice);
         uint32_t size = uint32_t(c.content.size());
-        PackedContent p = packContent(heapCopy(c.content), size);
+        if (slice == 1 && size > 20000) continue;  // a byte at a time takes long
+        PackedContent p = packContent(heapCopy(c.content), size, {}, slice);
 
         EXPECT_EQ(p.size, size);
         EXPECT_EQ(p.crc, zlibCrc(c.content));
@@ -91,6 +107,19 @@ TEST(PackContent, StoresRawOrZlibStreamByTheRules) {
         EXPECT_EQ(backLength, size);
         EXPECT_EQ(back, c.content);
     }
+}
+
+TEST(PackContent, GivesUpBetweenSlicesWhenAsked) {
+    std::vector<uint8_t> text = textBytes(50000);
+    int asked = 0;
+    auto stopAtThird = [&] { return ++asked == 3; };
+    EXPECT_THROW(packContent(heapCopy(text), uint32_t(text.size()), stopAtThird, 10000), PackStopped);
+    EXPECT_EQ(asked, 3);
+    // Never asked for what is not offered to the compressor.
+    asked = 0;
+    PackedContent p = packContent(heapCopy({'s', 'h', 'o', 'r', 't'}), 5, [&] { return ++asked > 0; });
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(p.storedSize, 5u);
 }
 
 TEST(PackContent, RawContentKeepsItsBufferWithoutACopy) {
