@@ -68,10 +68,11 @@ void packFile(FileJob& job, FileSteps& steps) {
         if (!readAll(file.get(), content.get(), size, steps, job)) throw kErrorReadingFile;
         steps.reached(job, FileStage::read);
     }
-    file.reset();
-
+    // From the handle that read the content, as the size was: one open per
+    // file, and the time belongs to the bytes read.
     FILETIME lastWrite;
-    if (!getFileTimeAndSize(job.path.c_str(), &lastWrite, nullptr)) throw kErrorGettingFileTime;
+    if (!::GetFileTime(file.get(), nullptr, nullptr, &lastWrite)) throw kErrorGettingFileTime;
+    file.reset();
 
     PackedContent packed = packContent(std::move(content), size, [&] { return steps.stopped(job); });
     packed.applyTo(record->info);

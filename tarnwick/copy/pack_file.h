@@ -50,8 +50,9 @@ protected:
     ~FileSteps() = default;
 };
 
-// Opens, measures, reads and packs the file: job.size, job.record and
-// job.stored. Prints nothing and appends nothing. Failures are raised as
+// Opens the file once and measures, reads and dates it through that handle,
+// then packs it: job.size, job.record and job.stored. Prints nothing and
+// appends nothing. Failures are raised as
 // message texts (std::bad_alloc for the record itself).
 void packFile(FileJob& job, FileSteps& steps);
 
