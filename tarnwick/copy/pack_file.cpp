@@ -44,7 +44,7 @@ private:
 
 }  // namespace
 
-void packFile(FileJob& job, FileSteps& steps) {
+void packFile(FileJob& job, FileSteps& steps, PackScratch& scratch) {
     unique_hfile file(::CreateFileA(job.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) throw kErrorOpeningFile;
@@ -61,11 +61,12 @@ void packFile(FileJob& job, FileSteps& steps) {
     steps.reached(job, FileStage::sized);
 
     Reservation memory(steps, job, size);
-    HeapBytes content;
+    HeapBytes owned;
+    uint8_t* content = nullptr;
     if (size) {
-        content = allocateBytes(size);
+        content = scratch.contentRoom(size, owned);
         if (!content) throw kNotEnoughMemory;
-        if (!readAll(file.get(), content.get(), size, steps, job)) throw kErrorReadingFile;
+        if (!readAll(file.get(), content, size, steps, job)) throw kErrorReadingFile;
         steps.reached(job, FileStage::read);
     }
     // From the handle that read the content, as the size was: one open per
@@ -74,7 +75,7 @@ void packFile(FileJob& job, FileSteps& steps) {
     if (!::GetFileTime(file.get(), nullptr, nullptr, &lastWrite)) throw kErrorGettingFileTime;
     file.reset();
 
-    PackedContent packed = packContent(std::move(content), size, [&] { return steps.stopped(job); });
+    PackedContent packed = scratch.pack(content, std::move(owned), size, [&] { return steps.stopped(job); });
     packed.applyTo(record->info);
     record->info.lastWriteTime.set(fromFileTime(lastWrite));
     record->info.attributes.set(job.attributes);

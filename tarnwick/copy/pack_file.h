@@ -51,9 +51,9 @@ protected:
 };
 
 // Opens the file once and measures, reads and dates it through that handle,
-// then packs it: job.size, job.record and job.stored. Prints nothing and
-// appends nothing. Failures are raised as
+// then packs it with the calling thread's scratch: job.size, job.record and
+// job.stored. Prints nothing and appends nothing. Failures are raised as
 // message texts (std::bad_alloc for the record itself).
-void packFile(FileJob& job, FileSteps& steps);
+void packFile(FileJob& job, FileSteps& steps, PackScratch& scratch);
 
 }  // namespace tw

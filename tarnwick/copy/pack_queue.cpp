@@ -170,7 +170,7 @@ void PackQueue::file(const std::string& path, int32_t parentIndex, uint32_t attr
         guarded([&] {
             showLine(*job, kColon);
             InlineSteps steps(*this, *job);
-            packFile(job->file, steps);
+            packFile(job->file, steps, scratch_);
             finishLine(*job);
         });
         return;
@@ -268,6 +268,7 @@ void PackQueue::finishLine(Job& job) {
 }
 
 void PackQueue::work() {
+    PackScratch scratch;
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
         workAdded_.wait(lock, [&] { return stopping_ || !work_.empty(); });
@@ -279,7 +280,7 @@ void PackQueue::work() {
         std::exception_ptr failure;
         try {
             WorkerSteps steps(*this, job);
-            packFile(job.file, steps);
+            packFile(job.file, steps, scratch);
         } catch (const PackStopped&) {
             // A later file of a copy that has already failed: never shown.
         } catch (...) {

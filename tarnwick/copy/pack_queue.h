@@ -95,6 +95,7 @@ private:
     uint64_t memoryInUse_ = 0;
     std::set<uint64_t> waitingForMemory_;
     std::vector<std::thread> workers_;
+    PackScratch scratch_;  // the walking thread's, when it packs
 };
 
 }  // namespace tw
