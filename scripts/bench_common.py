@@ -1,22 +1,95 @@
-"""Shared by the copy and paste benchmarks: runs Tarnwick.exe under Wine
-and measures wall time and peak resident memory of the process."""
+"""Shared by the benchmarks: runs programs (Tarnwick.exe under Wine, or the
+native tools it is compared with) and measures wall time, peak resident
+memory and processor use of each process."""
 import os
 import subprocess
+import tempfile
+import threading
 import time
+
+# GNU time, for each process's own peak memory and processor time.
+TIME = "/usr/bin/time"
 
 
 def wine_path(p):
-    return "Z:" + p.replace("/", "\\")
+    return "Z:" + os.path.abspath(p).replace("/", "\\")
+
+
+class Measure:
+    """One run: seconds, peak RSS in MB (the sum of the peaks of processes
+    that run together), processor use in % of one core, exit code."""
+
+    def __init__(self, seconds, rss_mb, cpu, code, stdout=b"", stderr=b""):
+        self.seconds, self.rss_mb, self.cpu, self.code = seconds, rss_mb, cpu, code
+        self.stdout, self.stderr = stdout, stderr
+
+
+def measure(cmds, stdout=None, stdin=None, env=None, cwd=None, capture=False):
+    """Runs a pipeline of commands (a list of argv lists; one for a single
+    program), the first reading stdin, the last writing to stdout (a path,
+    or None with capture=True to keep it), and measures each process.
+
+    Each program is started by GNU time: a process forked from this Python
+    inherits Python's own peak resident size as its starting figure, which
+    would pass for the program's, while one forked from time does not."""
+    procs = []
+    reports = []
+    out_file = open(stdout, "wb") if stdout else None
+    start = time.monotonic()
+    try:
+        prev = stdin
+        for i, cmd in enumerate(cmds):
+            last = i == len(cmds) - 1
+            fd, report = tempfile.mkstemp(prefix="bench-time-")
+            os.close(fd)
+            reports.append(report)
+            cmd = [TIME, "-f", "%M %U %S", "-o", report, "--"] + list(cmd)
+            p = subprocess.Popen(cmd, stdin=prev, env=env, cwd=cwd,
+                                 stdout=(out_file if out_file else subprocess.PIPE if capture else subprocess.DEVNULL)
+                                 if last else subprocess.PIPE,
+                                 stderr=subprocess.PIPE)
+            if prev is not None and prev is not stdin:
+                prev.close()  # the next process owns its end now
+            prev = p.stdout if not last else None
+            procs.append(p)
+        # Every stderr is drained on a thread of its own, so that no process
+        # blocks on a full pipe while the last one's output is read.
+        errs = [b""] * len(procs)
+
+        def drain(i):
+            errs[i] = procs[i].stderr.read()
+
+        readers = [threading.Thread(target=drain, args=(i,)) for i in range(len(procs))]
+        for r in readers:
+            r.start()
+        out = procs[-1].stdout.read() if capture and not out_file else b""
+        for r in readers:
+            r.join()
+        errs = b"".join(errs)
+        rss = cpu = 0.0
+        code = 0
+        for p in procs:
+            code = code or p.wait()
+        seconds = time.monotonic() - start
+        for report in reports:
+            with open(report) as f:
+                # A program that fails makes time write a line before its figures.
+                kb, user, system = f.read().split()[-3:]
+            rss += int(kb) / 1024.0
+            cpu += float(user) + float(system)
+    finally:
+        if out_file:
+            out_file.close()
+        for report in reports:
+            os.remove(report)
+    return Measure(seconds, rss, 100.0 * cpu / max(seconds, 1e-9), code, out, errs)
 
 
 def run(exe, args):
-    """(seconds, peak RSS in MB, exit code, output lines) of one run."""
-    start = time.monotonic()
-    proc = subprocess.Popen(["wine", exe] + args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    out = proc.stdout.read()
-    _, status, usage = os.wait4(proc.pid, 0)
-    code = os.waitstatus_to_exitcode(status)
-    return time.monotonic() - start, usage.ru_maxrss / 1024.0, code, out.decode("latin-1").splitlines()
+    """(seconds, peak RSS in MB, exit code, output lines) of one run of a
+    Windows program under the Wine loader of the environment (WINELOADER)."""
+    m = measure([[os.environ.get("WINELOADER", "wine"), exe] + args], capture=True)
+    return m.seconds, m.rss_mb, m.code, m.stdout.decode("latin-1").splitlines()
 
 
 def describe_tree(tree):

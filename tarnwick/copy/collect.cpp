@@ -1,7 +1,6 @@
 // The copy command and the walk over its paths.
 #include <windows.h>
 
-#include <cstdio>
 #include <new>
 
 #include "../../common/handles.h"
@@ -10,6 +9,7 @@
 #include "entry_list.h"
 #include "messages.h"
 #include "pack_file.h"
+#include "pack_queue.h"
 
 namespace tw {
 
@@ -19,19 +19,20 @@ namespace {
 // the walk, so that the console is tidy before the message box appears.
 class ProgressLine {
 public:
-    ProgressLine() = default;
+    explicit ProgressLine(PackQueue& queue) : queue_(queue) {}
     ~ProgressLine() {
-        if (open_) std::fputc('\n', stdout);
+        if (open_) queue_.write('\n');
     }
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
 
     void end() {
-        if (open_) std::fputc('\n', stdout);
+        if (open_) queue_.write('\n');
         open_ = false;
     }
 
 private:
+    PackQueue& queue_;
     bool open_ = true;
 };
 
@@ -58,15 +59,13 @@ std::string findName(const std::string& path) {
 
 int32_t EntryList::addFolder(const std::string& /*path*/, int32_t parentIndex, uint32_t attributes,
                              const std::string& name) {
-    int32_t index = appendFolder(std::make_unique<FolderRecord>(makeFolderRecord(parentIndex, name.c_str(), attributes)));
-    std::fputc('>', stdout);
-    return index;
+    return queue_->folder(std::make_unique<FolderRecord>(makeFolderRecord(parentIndex, name.c_str(), attributes)));
 }
 
 void EntryList::collectPath(const std::string& path, int32_t parentIndex, uint32_t attributes,
                             const std::string& givenName) {
-    std::fputs(path.c_str(), stdout);
-    ProgressLine line;
+    queue_->write(path);
+    ProgressLine line(*queue_);
 
     if (attributes == kUnknownAttributes) {
         attributes = ::GetFileAttributesA(path.c_str());
@@ -78,7 +77,7 @@ void EntryList::collectPath(const std::string& path, int32_t parentIndex, uint32
     if (name.empty() || isDotsOnly(name.c_str())) throw kUnnamedPath;
 
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        packFile(*this, path, parentIndex, attributes, name);
+        queue_->file(path, parentIndex, attributes, name);
         line.end();
         return;
     }
@@ -120,7 +119,21 @@ bool copyPaths(char** paths, int count) {
     return runCommand([&] {
         try {
             EntryList list;
-            for (int i = 0; i < count; ++i) list.collectPath(paths[i], kTopLevel, kUnknownAttributes, std::string());
+            {
+                PackQueue queue(list, packThreads());
+                list.setQueue(&queue);
+                try {
+                    for (int i = 0; i < count; ++i)
+                        list.collectPath(paths[i], kTopLevel, kUnknownAttributes, std::string());
+                } catch (...) {
+                    // What the walk met before its failure shows first, and
+                    // a failure among it is the one reported.
+                    queue.drain();
+                    throw;
+                }
+                queue.drain();
+                list.setQueue(nullptr);
+            }
             list.publishBlock();
         } catch (const std::bad_alloc&) {
             // Records, names and tables come from the C++ heap; running out

@@ -4,7 +4,9 @@
 //
 // The bookkeeping (entry_list.cpp) is platform-free and unit-tested
 // natively. The walk and the publication are defined in collect.cpp and
-// publish.cpp, which call Windows; only the Windows build links them.
+// publish.cpp, which call Windows; only the Windows build links them. The
+// walk reaches the list through a PackQueue (pack_queue.h), which packs its
+// files on every core and keeps everything in walk order.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +33,8 @@ struct FolderIdentity {
 // that are no entries of their own.
 bool isDotsOnly(const char* name);
 
+class PackQueue;
+
 class EntryList {
 public:
     EntryList() = default;
@@ -40,10 +44,14 @@ public:
 
     // ---- walking and publishing (Windows) ----
 
+    // Where the walk sends its progress text, folders and files; set before
+    // the walk starts.
+    void setQueue(PackQueue* queue) { queue_ = queue; }
     // Collects the path and everything beneath it. attributes may be
     // kUnknownAttributes and name empty for a path from the command line.
     void collectPath(const std::string& path, int32_t parentIndex, uint32_t attributes, const std::string& name);
-    // Appends a folder record, writes ">" and returns the new entry's index.
+    // Appends a folder record, writes ">" and returns the new entry's index
+    // (in walk order, through the queue).
     int32_t addFolder(const std::string& path, int32_t parentIndex, uint32_t attributes, const std::string& name);
     // Prints the totals and places the block on the clipboard.
     void publishBlock();
@@ -85,6 +93,8 @@ private:
     // Folders the walk is inside, outermost first, for spotting links that
     // lead back into one of them.
     std::vector<FolderIdentity> walking_;
+
+    PackQueue* queue_ = nullptr;
 };
 
 }  // namespace tw

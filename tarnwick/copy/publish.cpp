@@ -1,9 +1,8 @@
 // Building the block and handing it to the clipboard.
 #include <windows.h>
 
-#include <cstdio>
-
 #include "../../common/handles.h"
+#include "../frontend/console.h"
 #include "../frontend/frontend.h"
 #include "../text/format_size.h"
 #include "entry_list.h"
@@ -12,10 +11,10 @@
 namespace tw {
 
 void EntryList::publishBlock() {
-    std::fputc('\n', stdout);
+    console().write('\n');
     if (totalUncompressed_ != 0 && fileCount_ > 1) {
-        std::printf("%s -> %s%s\n", formatTotalSize(totalUncompressed_).c_str(), formatSize(totalStored_).c_str(),
-                    formatRatio(totalStored_, totalUncompressed_).c_str());
+        console().write(formatTotalSize(totalUncompressed_) + " -> " + formatSize(totalStored_) +
+                        formatRatio(totalStored_, totalUncompressed_) + "\n");
     }
 
     BlockPlan block = plan();
@@ -35,14 +34,14 @@ void EntryList::publishBlock() {
     // locked out of the clipboard while it is open.
     clipboard_session clipboard;
     if (!clipboard) throw kErrorOpeningClipboard;
-    std::fputs("Copying data to clipboard...\n", stdout);
+    console().write("Copying data to clipboard...\n");
     ::EmptyClipboard();
     if (!::SetClipboardData(formatTable[block.version], memory.get())) throw kErrorSettingClipboard;
     // The clipboard owns the memory from here; freeing it would pull the
     // block from under every later reader.
     memory.release();
     clipboard.close();
-    std::fputs("Done.\n", stdout);
+    console().write("Done.\n");
 }
 
 }  // namespace tw

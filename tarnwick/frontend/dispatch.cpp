@@ -1,8 +1,8 @@
-#include <cstdio>
 #include <cstring>
 
 #include "../copy/copy.h"
 #include "../paste/paste.h"
+#include "console.h"
 #include "frontend.h"
 
 namespace tw {
@@ -13,14 +13,13 @@ constexpr int kExitUsage = -1;
 constexpr int kExitRegistration = 100;
 
 void printUsage() {
-    std::fputs("Tarnwick 2.0\n"
-               "\n"
-               "Syntax:-\n"
-               "\tTarnwick  path1 [path2...]\n"
-               "\tTarnwick  /[FORCE]PASTE path\n"
-               "\tTarnwick  /CLEAR\n"
-               "\n",
-               stdout);
+    console().write("Tarnwick 2.0\n"
+                    "\n"
+                    "Syntax:-\n"
+                    "\tTarnwick  path1 [path2...]\n"
+                    "\tTarnwick  /[FORCE]PASTE path\n"
+                    "\tTarnwick  /CLEAR\n"
+                    "\n");
 }
 
 // Switches compare without regard to ASCII case only, whatever the locale.

@@ -3,13 +3,14 @@
 #include <cstdio>
 
 #include "../../common/handles.h"
+#include "console.h"
 
 namespace tw {
 
 FormatTable formatTable;
 
 int messageBox(const char* text, UINT type) {
-    std::fflush(stdout);
+    console().flush();
     return ::MessageBoxA(nullptr, text, "Tarnwick", type);
 }
 

@@ -20,7 +20,7 @@ bool registerFormats();
 bool clearClipboard();
 
 // Every box of the console program: no owner, caption "Tarnwick". Standard
-// output is flushed first so the console shows what led up to the box.
+// output is written out first so the console shows what led up to the box.
 int messageBox(const char* text, UINT type);
 
 // Runs a command body. A raised message text is shown (the empty text, a

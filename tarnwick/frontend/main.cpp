@@ -1,9 +1,8 @@
-#include <cstdio>
-
+#include "console.h"
 #include "frontend.h"
 
 int main(int argc, char** argv) {
     int code = tw::dispatch(argc, argv);
-    std::fflush(stdout);
+    tw::console().flush();
     return code;
 }

@@ -2,11 +2,11 @@
 
 #include <shlwapi.h>
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "../../common/handles.h"
+#include "../frontend/console.h"
 #include "../frontend/frontend.h"
 #include "names.h"
 #include "paste_context.h"
@@ -49,7 +49,7 @@ void PasteContext::paste(const char* destination, bool force) {
     this->force = force;
     const std::string folder = prepareDestination(destination);
 
-    std::fputs("Reading clipboard...\n", stdout);
+    console().write("Reading clipboard...\n");
     uint32_t format = availableFormat();
     if (!format) throw "The clipboard does not contain data in Tarnwick format.";
 
@@ -65,7 +65,7 @@ void PasteContext::paste(const char* destination, bool force) {
     // the size of its memory, and never changed or freed.
     const auto* block = static_cast<const uint8_t*>(lock.get());
     const size_t length = ::GlobalSize(data);
-    std::fputc('\n', stdout);
+    console().write('\n');
 
     if (format == 1) {
         walkSingleFileBlock(block, length, folder, ansiLeadByte, *this);
@@ -73,7 +73,7 @@ void PasteContext::paste(const char* destination, bool force) {
         walkTreeBlock(block, length, folder, ansiLeadByte, *this, placed);
     }
 
-    std::fputs("\nDone.\n", stdout);
+    console().write("\nDone.\n");
     lock.unlock();
     clipboard.close();
 }

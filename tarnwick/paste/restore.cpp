@@ -1,9 +1,8 @@
 // Folder and file restore: one entry of the block made real on disk.
 #include <shlwapi.h>
 
-#include <cstdio>
-
 #include "../../common/handles.h"
+#include "../frontend/console.h"
 #include "../frontend/frontend.h"
 #include "../text/file_time.h"
 #include "content.h"
@@ -39,8 +38,8 @@ private:
 }  // namespace
 
 bool PasteContext::restoreFolder(const std::string& path, const FolderInfo& info) {
-    std::fwrite(path.data(), 1, path.size(), stdout);
-    std::fputs(">\n", stdout);
+    console().write(path);
+    console().write(">\n");
 
     if (!::PathIsDirectoryA(path.c_str())) {
         if (!::CreateDirectoryA(path.c_str(), nullptr)) throw "Error creating directory.";
@@ -62,8 +61,8 @@ bool PasteContext::restoreFolder(const std::string& path, const FolderInfo& info
 }
 
 bool PasteContext::restoreFile(const std::string& path, const FileInfo& info, const FileBytes& stored) {
-    std::fwrite(path.data(), 1, path.size(), stdout);
-    std::fputc('\n', stdout);
+    console().write(path);
+    console().write('\n');
 
     if (::PathFileExistsA(path.c_str())) {
         if (!confirmOverwrite(path.c_str(), info, force)) return false;

@@ -1,6 +1,7 @@
 // The copy command when it cannot finish: each failure shows its message,
-// exits 1 and leaves the clipboard exactly as it was. Also the limits of
-// the 32-bit format, and folder links: those that lead back into the tree,
+// exits 1 and leaves the clipboard exactly as it was, at the same point of
+// the output with one packing thread or several. Also the limits of the
+// 32-bit format, and folder links: those that lead back into the tree,
 // those that cannot be opened, and folders whose identity is not unique.
 #include <gtest/gtest.h>
 
@@ -21,12 +22,13 @@ void putMarker() {
     addClipboard("Tarnwick_1", Bytes(300, 0xEE));
 }
 
-// Runs a copy that must fail with text; returns its output lines.
+// Runs a copy that must fail with text, with each count of packing threads;
+// returns its output lines, which are the same for every count.
 std::vector<std::string> expectFailure(const std::vector<std::string>& args, const std::string& text,
                                        const RunOptions& options = {}) {
     putMarker();
     ClipboardSnapshot before = snapshotClipboard();
-    RunResult r = runTarnwick(args, options);
+    RunResult r = runEachThreadCount(args, putMarker, options);
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.boxes.size(), 1u);
@@ -151,6 +153,32 @@ TEST(CopyFailure, FileThatGrowsOrShrinksWhileRead) {
     stop = true;
     changer.join();
     std::printf("[ figures  ] a file changing length while read: %d copies stored, %d refused\n", stored, refused);
+}
+
+// With several threads the files after a failing one are being packed when
+// it fails, and the walk has gone on to a path that does not exist: the
+// failure reported is still the first one the walk met, after the lines
+// before it.
+TEST(CopyFailure, FirstFailureInWalkOrderWins) {
+    TempDir dir;
+    std::string d = dir / "d";
+    makeDir(d);
+    std::vector<std::string> names;
+    for (int i = 0; i < 12; ++i) {
+        names.push_back("file" + std::to_string(i) + ".txt");
+        writeFile(d + "\\" + names.back(), wordText(i % 4 == 0 ? 1200000 : 3000 + 100 * i, i + 1));
+    }
+    // The locked file comes in the middle of the walk, after slow files.
+    std::vector<std::string> order = listDir(d);
+    ASSERT_EQ(order.size(), names.size());
+    const std::string locked = order[6];
+    FileLock lock(d + "\\" + locked);
+
+    std::vector<std::string> lines = expectFailure({d, dir / "missing"}, "Error opening file.");
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[0], d + ">");
+    for (size_t i = 0; i < 6; ++i) EXPECT_EQ(lines[i + 1].rfind(d + "\\" + order[i] + ": ", 0), 0u) << lines[i + 1];
+    EXPECT_EQ(lines[7], d + "\\" + locked + ": ");
 }
 
 TEST(CopyFailure, ClipboardHeldByAnotherProgram) {

@@ -1,6 +1,7 @@
 // Helpers shared by the copy tests: an independent reading of the blocks
 // Tarnwick leaves on the clipboard, the texts its progress lines should
-// hold, and file-system fixtures that Wine cannot make through Win32.
+// hold, runs that compare one packing thread with several, and file-system
+// fixtures that Wine cannot make through Win32.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -161,11 +163,13 @@ inline std::string sizeText(uint32_t n) {
     if (n == 1) return "1 byte";
     if (n < 1024) {
         std::snprintf(t, sizeof t, "%u bytes", unsigned(n));
-    } else if (n < 1024 * 1024) {
-        std::snprintf(t, sizeof t, "%.2f KB", n / 1024.0);
-    } else {
-        std::snprintf(t, sizeof t, "%.2f MB", n / 1048576.0);
+        return t;
     }
+    // Two decimals, an exact half rounded up.
+    const uint64_t unit = n < 1024 * 1024 ? 1024 : 1024 * 1024;
+    const uint64_t hundredths = (uint64_t(n) * 100 + unit / 2) / unit;
+    std::snprintf(t, sizeof t, "%u.%02u %s", unsigned(hundredths / 100), unsigned(hundredths % 100),
+                  unit == 1024 ? "KB" : "MB");
     return t;
 }
 
@@ -189,6 +193,79 @@ inline std::vector<std::string> tail(uint32_t files, uint32_t total, uint32_t st
     t.push_back("Copying data to clipboard...");
     t.push_back("Done.");
     return t;
+}
+
+// Text of pseudo-random words: it shrinks, but level 9 works for it, so a
+// few megabytes keep a packing thread busy while others pack later files.
+inline std::string wordText(size_t n, uint32_t seed) {
+    static const char* const kWords[] = {"clipboard", "folder", "record", "stored", "bytes", "block", "index",
+                                         "parent", "time", "name", "path", "copy", "paste", "the", "a", "of",
+                                         "to", "and", "with", "while", "every", "file", "walk", "thread"};
+    std::string s;
+    s.reserve(n + 16);
+    uint32_t x = seed ? seed : 1;
+    while (s.size() < n) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        s += kWords[x % (sizeof kWords / sizeof *kWords)];
+        s += (x >> 8) % 11 ? ' ' : '\n';
+    }
+    s.resize(n);
+    return s;
+}
+
+// Tarnwick packs files on as many threads as TARNWICK_PACK_THREADS says
+// (a test aid); the runs started while this object lives inherit it.
+class PackThreads {
+public:
+    explicit PackThreads(unsigned n) {
+        ::SetEnvironmentVariableA("TARNWICK_PACK_THREADS", std::to_string(n).c_str());
+    }
+    ~PackThreads() { ::SetEnvironmentVariableA("TARNWICK_PACK_THREADS", nullptr); }
+    PackThreads(const PackThreads&) = delete;
+    PackThreads& operator=(const PackThreads&) = delete;
+};
+
+// Every file on the walking thread, then on several workers whatever this
+// machine has.
+constexpr unsigned kThreadCounts[] = {1, 4};
+
+inline std::vector<std::string> boxTexts(const RunResult& r) {
+    std::vector<std::string> t;
+    for (const Box& b : r.boxes) t.push_back(b.caption + "|" + b.text + "|" + b.icon);
+    return t;
+}
+
+// Runs the same copy once for each count of kThreadCounts, the clipboard
+// set up by prepare before each, and expects the same from every run: exit
+// code, output to the byte, message boxes and the clipboard afterwards
+// (the same block, or the clipboard as prepare left it). Returns the last
+// run, with the clipboard as it left it.
+inline RunResult runEachThreadCount(const std::vector<std::string>& args, const std::function<void()>& prepare,
+                                    const RunOptions& options = {}) {
+    RunResult first, r;
+    ClipboardSnapshot firstClipboard;
+    for (unsigned threads : kThreadCounts) {
+        SCOPED_TRACE("packing threads: " + std::to_string(threads));
+        if (prepare) prepare();
+        {
+            PackThreads set(threads);
+            r = runTarnwick(args, options);
+        }
+        ClipboardSnapshot clipboard = snapshotClipboard();
+        if (threads == kThreadCounts[0]) {
+            first = r;
+            firstClipboard = clipboard;
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, first.exitCode);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.out, first.out);
+        EXPECT_EQ(boxTexts(r), boxTexts(first));
+        EXPECT_TRUE(clipboard == firstClipboard) << "the clipboard differs from the one-thread run's";
+    }
+    return r;
 }
 
 // Wine's CreateSymbolicLink is a stub and Win32 cannot make a name of dots

@@ -1,6 +1,8 @@
 // The copy command end to end: the real Tarnwick.exe copies files and trees,
 // and the block it leaves on the clipboard is read back byte for byte and
-// compared with the files on disk; its console output line by line.
+// compared with the files on disk; its console output line by line. Trees
+// are copied with one packing thread and with several, which must give the
+// same block and the same output.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -215,11 +217,10 @@ TEST(CopyTreeBlock, MixedTreeByteForByte) {
     std::string single = dir / "z.bin";
     writeFile(single, randomBytes(100, 9));
 
-    putMarker();
     // A relative path, typed in lower case, then an absolute one.
     RunOptions options;
     options.cwd = dir.path();
-    RunResult r = runTarnwick({"tree", single}, options);
+    RunResult r = runEachThreadCount({"tree", single}, putMarker, options);
     ASSERT_EQ(r.exitCode, 0u) << r.out;
     EXPECT_TRUE(r.boxes.empty());
     EXPECT_EQ(clipboardFormats(), kOnlyFormatTwo);
@@ -282,6 +283,56 @@ TEST(CopyTreeBlock, MixedTreeByteForByte) {
     for (const Record& rec : t.records) EXPECT_NE(rec.name, "...");
     EXPECT_EQ(r.out.find("\\...\n"), std::string::npos);
     EXPECT_EQ(r.out.find("\\...:"), std::string::npos);
+}
+
+// Files that take long to pack ahead of many that take none, so that with
+// several threads the later files are packed first: the block and the
+// lines still follow the walk.
+TEST(CopyTreeBlock, ManyFilesKeepTheWalkOrderWhateverThePacking) {
+    TempDir dir;
+    std::string tree = dir / "many";
+    makeDir(tree);
+    int made = 0;
+    for (int folder = 0; folder < 4; ++folder) {
+        std::string sub = tree + "\\part" + std::to_string(folder);
+        makeDir(sub);
+        writeFile(sub + "\\slow.txt", wordText(1500000 + 300000 * folder, folder + 1));
+        for (int i = 0; i < 30; ++i, ++made) {
+            size_t n = made % 7 == 0 ? 0 : made % 5 == 0 ? 9 : 100 + 37 * made;
+            writeFile(sub + "\\f" + std::to_string(i) + (made % 3 ? ".txt" : ".bin"),
+                      made % 3 ? bytesOf(wordText(n, made + 9)) : randomBytes(n, made + 9));
+        }
+    }
+    makeDir(tree + "\\part2\\nested");
+    writeFile(tree + "\\part2\\nested\\last.txt", repeatedText(5000));
+
+    RunResult r = runEachThreadCount({tree}, putMarker);
+    ASSERT_EQ(r.exitCode, 0u) << r.out;
+    std::vector<Expected> want;
+    expectWalk(tree, tree, "many", -1, want);
+    ASSERT_EQ(want.size(), 1u + 4 + 4 * 31 + 1 + 1);
+    Tree t = readTree(getClipboard("Tarnwick_2").value_or(Bytes()));
+    ASSERT_EQ(t.records.size(), want.size());
+    std::vector<std::string> lines;
+    uint32_t files = 0, total = 0, stored = 0;
+    for (size_t k = 0; k < want.size(); ++k) {
+        const Record& rec = t.records[k];
+        SCOPED_TRACE(want[k].shown);
+        EXPECT_EQ(rec.parent, want[k].parent);
+        if (want[k].folder) {
+            EXPECT_EQ(rec.name, want[k].name);
+            lines.push_back(want[k].shown + ">");
+            continue;
+        }
+        expectFileMatches(rec, want[k].real, want[k].name);
+        lines.push_back(fileLine(want[k].shown, rec.size, rec.stored));
+        ++files;
+        total += rec.size;
+        stored += rec.stored;
+    }
+    lines = concat(lines, tail(files, total, stored));
+    ASSERT_EQ(r.lines.size(), lines.size()) << r.out;
+    for (size_t k = 0; k < lines.size(); ++k) EXPECT_EQ(r.lines[k], lines[k]);
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "tarnwick/text/format_size.h"
+#include "tarnwick/text/line_buffer.h"
 
 namespace tw {
 namespace {
@@ -34,6 +38,34 @@ TEST(FormatSize, RatioHasTwoDecimalsAndAFullStop) {
     EXPECT_EQ(formatRatio(0xFFFFFFFFu, 0xFFFFFFFFu), " (100.00%)");
     EXPECT_EQ(formatRatio(30, 3ull * 0x7FFFFFFF), " (0.00%)");
     EXPECT_EQ(formatRatio(0x7FFFFFFF, 0xFFFFFFFEull), " (50.00%)");
+}
+
+// Pieces appended in turn: the bytes a text-mode stdout would write, and
+// whether a line is left open.
+TEST(LineBuffer, WritesWhatTextModeStdoutWrites) {
+    const struct {
+        std::vector<std::string> pieces;
+        std::string bytes;
+        bool open;
+    } cases[] = {
+        {{}, "", false},
+        {{"Z:\\a.txt", ": ", "1 byte"}, "Z:\\a.txt: 1 byte", true},
+        {{"Z:\\d", ">", "\n"}, "Z:\\d>\r\n", false},
+        {{"\n", "3 bytes -> 3 bytes (100.00%)\n"}, "\r\n3 bytes -> 3 bytes (100.00%)\r\n", false},
+        {{"\nDone.\n", ""}, "\r\nDone.\r\n", false},       // an empty piece changes nothing
+        {{"a\n\nb", "\r"}, "a\r\n\r\nb\r", true},        // a lone \r passes as it is
+        {{std::string("x\0y\n", 4)}, std::string("x\0y\r\n", 5), false},
+    };
+    for (const auto& c : cases) {
+        LineBuffer b;
+        for (const std::string& p : c.pieces) b.append(p);
+        EXPECT_EQ(std::string(b.data(), b.size()), c.bytes);
+        EXPECT_EQ(b.lineOpen(), c.open) << c.bytes;
+        EXPECT_EQ(b.endsLine(), !c.bytes.empty() && !c.open);
+        b.clear();
+        EXPECT_TRUE(b.empty());
+        EXPECT_EQ(b.lineOpen(), c.open) << "written out, the line stays as it was";
+    }
 }
 
 }  // namespace

@@ -1,0 +1,331 @@
+#include "pack_queue.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <exception>
+#include <system_error>
+
+#include "../frontend/console.h"
+#include "../text/format_size.h"
+
+namespace tw {
+
+namespace {
+
+// Items that may wait behind the file at the front. Each holds a path and,
+// once packed, a record; the stored bytes are kept until the block is built
+// in any case.
+constexpr size_t kMaxQueued = 1024;
+
+// File content in hand at once, beyond the stored forms: a file's bytes and
+// then its compressed stream, up to twice this. A larger file waits until
+// it can be alone.
+constexpr uint64_t kMemoryBudget = 16u << 20;
+
+constexpr unsigned kMaxThreads = 64;
+
+// How much of a file's line is out: the pieces that a failure can cut it
+// after.
+enum Shown : int { kPath = 0, kColon = 1, kSize = 2, kArrow = 3 };
+
+}  // namespace
+
+unsigned packThreads() {
+    char text[16];
+    DWORD n = ::GetEnvironmentVariableA("TARNWICK_PACK_THREADS", text, sizeof text);
+    if (n > 0 && n < sizeof text) {
+        char* end = nullptr;
+        long value = std::strtol(text, &end, 10);
+        if (*end == '\0' && value >= 1 && value <= long(kMaxThreads)) return unsigned(value);
+    }
+    SYSTEM_INFO system;
+    ::GetSystemInfo(&system);
+    unsigned cores = unsigned(system.dwNumberOfProcessors);
+    return cores < 1 ? 1 : cores > kMaxThreads ? kMaxThreads : cores;
+}
+
+struct PackQueue::Job {
+    FileJob file;
+    uint64_t seq = 0;
+    // Under lock_ while workers run: how far packing has got.
+    bool sized = false;
+    bool read = false;
+    bool finished = false;
+    std::exception_ptr failure;
+    // The walking thread's: how much of the line is out.
+    int shown = kPath;
+};
+
+struct PackQueue::Item {
+    std::string text;                      // progress text,
+    std::unique_ptr<FolderRecord> folder;  // or a folder,
+    std::unique_ptr<Job> job;              // or a file
+};
+
+// One thread: the line follows the file as it is read, as the copy has
+// always shown it, and the path and size are out before the content is read.
+class PackQueue::InlineSteps final : public FileSteps {
+public:
+    InlineSteps(PackQueue& queue, Job& job) : queue_(queue), job_(job) {}
+    void reached(FileJob&, FileStage stage) override {
+        if (stage == FileStage::sized) {
+            job_.sized = true;
+            queue_.showLine(job_, kSize);
+            if (job_.file.size) console().flush();
+        } else {
+            job_.read = true;
+            queue_.showLine(job_, kArrow);
+        }
+    }
+    bool stopped(const FileJob&) override { return false; }
+    void reserve(const FileJob&, uint32_t) override {}
+    void release(uint32_t) override {}
+
+private:
+    PackQueue& queue_;
+    Job& job_;
+};
+
+// On a worker: reports to the walking thread, which shows the line when the
+// file comes to the front.
+class PackQueue::WorkerSteps final : public FileSteps {
+public:
+    WorkerSteps(PackQueue& queue, Job& job) : queue_(queue), job_(job) {}
+    void reached(FileJob&, FileStage stage) override {
+        {
+            std::lock_guard<std::mutex> lock(queue_.lock_);
+            (stage == FileStage::sized ? job_.sized : job_.read) = true;
+        }
+        queue_.progress_.notify_all();
+    }
+    bool stopped(const FileJob&) override { return queue_.stopped(job_); }
+    void reserve(const FileJob&, uint32_t size) override { queue_.reserve(job_, size); }
+    void release(uint32_t size) override { queue_.release(size); }
+
+private:
+    PackQueue& queue_;
+    Job& job_;
+};
+
+PackQueue::PackQueue(EntryList& list, unsigned threads) : list_(list) {
+    entries_ = int32_t(list.size());
+    if (threads <= 1) return;
+    try {
+        for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
+    } catch (const std::system_error&) {
+        // As many as the system would start; none means packing inline.
+    }
+}
+
+PackQueue::~PackQueue() { stopAll(); }
+
+void PackQueue::stopAll() {
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        stopping_ = true;
+    }
+    workAdded_.notify_all();
+    memoryFreed_.notify_all();
+    for (std::thread& worker : workers_)
+        if (worker.joinable()) worker.join();
+}
+
+void PackQueue::write(const std::string& text) {
+    if (failed_) return;
+    if (items_.empty())
+        console().write(text);
+    else
+        items_.push_back(Item{text, nullptr, nullptr});
+}
+
+void PackQueue::write(char c) { write(std::string(1, c)); }
+
+int32_t PackQueue::folder(std::unique_ptr<FolderRecord> record) {
+    int32_t index = entries_++;
+    if (failed_) return index;
+    if (!items_.empty()) emitReady();
+    if (items_.empty()) {
+        guarded([&] {
+            list_.appendFolder(std::move(record));
+            console().write('>');
+        });
+    } else {
+        items_.push_back(Item{std::string(), std::move(record), nullptr});
+    }
+    return index;
+}
+
+void PackQueue::file(const std::string& path, int32_t parentIndex, uint32_t attributes, const std::string& name) {
+    ++entries_;
+    if (failed_) return;
+    auto job = std::make_unique<Job>();
+    job->file.path = path;
+    job->file.parentIndex = parentIndex;
+    job->file.attributes = attributes;
+    job->file.name = name;
+    job->seq = nextSeq_++;
+
+    if (workers_.empty()) {
+        guarded([&] {
+            showLine(*job, kColon);
+            InlineSteps steps(*this, *job);
+            packFile(job->file, steps, scratch_);
+            finishLine(*job);
+        });
+        return;
+    }
+    Job* queued = job.get();
+    items_.push_back(Item{std::string(), nullptr, std::move(job)});
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        work_.push_back(queued);
+    }
+    workAdded_.notify_one();
+    emitReady();
+    emitUntil(kMaxQueued - 1);
+}
+
+void PackQueue::drain() {
+    if (!failed_) emitUntil(0);
+}
+
+void PackQueue::emitReady() {
+    while (!failed_ && !items_.empty() && emitFront(false)) {
+    }
+}
+
+void PackQueue::emitUntil(size_t left) {
+    while (!failed_ && items_.size() > left) emitFront(true);
+}
+
+template <class F>
+void PackQueue::guarded(F&& emit) {
+    try {
+        emit();
+    } catch (...) {
+        // The line the failure cut ends here; nothing after it is shown or
+        // appended, and the workers give up.
+        failed_ = true;
+        console().endLine();
+        stopAll();
+        throw;
+    }
+}
+
+bool PackQueue::emitFront(bool wait) {
+    Item& item = items_.front();
+    bool emitted = true;
+    guarded([&] {
+        if (!item.job) {
+            if (item.folder) {
+                list_.appendFolder(std::move(item.folder));
+                console().write('>');
+            } else {
+                console().write(item.text);
+            }
+            return;
+        }
+        Job& job = *item.job;
+        std::unique_lock<std::mutex> lock(lock_);
+        if (!job.finished) {
+            if (!wait) {
+                emitted = false;
+                return;
+            }
+            // The copy waits for this file: show which one, with its size,
+            // while it is read and packed.
+            progress_.wait(lock, [&] { return job.finished || job.sized; });
+            if (!job.finished) {
+                int upTo = job.read ? kArrow : kSize;
+                lock.unlock();
+                showLine(job, upTo);
+                console().flush();
+                lock.lock();
+                progress_.wait(lock, [&] { return job.finished; });
+            }
+        }
+        lock.unlock();
+        finishLine(job);
+    });
+    if (emitted) items_.pop_front();
+    return emitted;
+}
+
+void PackQueue::showLine(Job& job, int upTo) {
+    if (job.shown < kColon && upTo >= kColon) console().write(": ");
+    if (job.shown < kSize && upTo >= kSize) console().write(formatSize(job.file.size));
+    if (job.shown < kArrow && upTo >= kArrow) console().write(" -> ");
+    if (upTo > job.shown) job.shown = upTo;
+}
+
+void PackQueue::finishLine(Job& job) {
+    showLine(job, job.read ? kArrow : job.sized ? kSize : kColon);
+    if (job.failure) std::rethrow_exception(job.failure);
+    const uint32_t size = job.file.size, stored = job.file.record->info.storedSize.get();
+    if (size) console().write(formatSize(stored) + formatRatio(stored, size));
+    list_.appendFile(std::move(job.file.record), std::move(job.file.stored));
+}
+
+void PackQueue::work() {
+    PackScratch scratch;
+    std::unique_lock<std::mutex> lock(lock_);
+    for (;;) {
+        workAdded_.wait(lock, [&] { return stopping_ || !work_.empty(); });
+        if (stopping_) return;
+        Job& job = *work_.front();
+        work_.pop_front();
+        lock.unlock();
+
+        std::exception_ptr failure;
+        try {
+            WorkerSteps steps(*this, job);
+            packFile(job.file, steps, scratch);
+        } catch (const PackStopped&) {
+            // A later file of a copy that has already failed: never shown.
+        } catch (...) {
+            failure = std::current_exception();
+        }
+
+        lock.lock();
+        job.failure = failure;
+        job.finished = true;
+        if (failure && job.seq < firstFailure_) {
+            // Every file after this one is wasted work now.
+            firstFailure_ = job.seq;
+            memoryFreed_.notify_all();
+        }
+        progress_.notify_all();
+    }
+}
+
+bool PackQueue::stopped(const Job& job) const { return stopping_ || job.seq > firstFailure_; }
+
+void PackQueue::reserve(const Job& job, uint32_t size) {
+    if (size == 0) return;
+    std::unique_lock<std::mutex> lock(lock_);
+    // First come, first served: a large file at the front is not starved by
+    // small ones behind it.
+    waitingForMemory_.insert(job.seq);
+    memoryFreed_.wait(lock, [&] {
+        return stopped(job) || (*waitingForMemory_.begin() == job.seq &&
+                                (memoryInUse_ == 0 || memoryInUse_ + size <= kMemoryBudget));
+    });
+    waitingForMemory_.erase(job.seq);
+    bool giveUp = stopped(job);
+    if (!giveUp) memoryInUse_ += size;
+    lock.unlock();
+    memoryFreed_.notify_all();
+    if (giveUp) throw PackStopped();
+}
+
+void PackQueue::release(uint32_t size) {
+    if (size == 0) return;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        memoryInUse_ -= size;
+    }
+    memoryFreed_.notify_all();
+}
+
+}  // namespace tw

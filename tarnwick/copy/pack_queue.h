@@ -1,0 +1,101 @@
+// The copy's files, read and packed on every core while the walk goes on,
+// and handed to the list and to standard output in the order the walk met
+// them.
+//
+// The walk sends everything anyone could observe through here: its progress
+// text, its folders and its files. Whatever comes after a file that is still
+// being packed waits behind it; the rest goes straight through. The list,
+// the block and the console therefore get exactly what one thread would
+// have given them, and a failure, the walk's own or a file's, shows at the
+// point of the output where one thread would have met it: what came before
+// it is out, nothing after it is.
+//
+// All members are called from the walking thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "entry_list.h"
+#include "pack_file.h"
+
+namespace tw {
+
+// Files packed at once: one per processor, or TARNWICK_PACK_THREADS (1 to
+// 64) when it is set. That variable is a test and diagnostic aid: the
+// output and the block are the same with any number.
+unsigned packThreads();
+
+class PackQueue {
+public:
+    // With one thread each file is packed on the calling thread when the
+    // walk reaches it; otherwise by that many workers.
+    PackQueue(EntryList& list, unsigned threads);
+    // Stops the workers (a file being compressed gives up within a slice);
+    // whatever is still queued is dropped.
+    ~PackQueue();
+    PackQueue(const PackQueue&) = delete;
+    PackQueue& operator=(const PackQueue&) = delete;
+
+    // Progress text of the walk. Never raises a file's failure, so a line
+    // can be ended from a destructor.
+    void write(const std::string& text);
+    void write(char c);
+    // A folder's record, appended to the list in its turn and followed by
+    // ">"; returns the index it gets.
+    int32_t folder(std::unique_ptr<FolderRecord> record);
+    // A file: ": ", its size and, once packed, the rest of its line.
+    void file(const std::string& path, int32_t parentIndex, uint32_t attributes, const std::string& name);
+    // Hands over everything still queued, waiting for files still being
+    // packed, and raises the first failure among them. After a failure
+    // of the walk itself this shows what the walk met before it.
+    void drain();
+
+private:
+    struct Job;
+    struct Item;
+    class InlineSteps;
+    class WorkerSteps;
+
+    void emitReady();
+    void emitUntil(size_t left);
+    bool emitFront(bool wait);
+    void showLine(Job& job, int upTo);
+    void finishLine(Job& job);
+    template <class F>
+    void guarded(F&& emit);
+    void stopAll();
+    void work();
+    bool stopped(const Job& job) const;
+    void reserve(const Job& job, uint32_t size);
+    void release(uint32_t size);
+
+    EntryList& list_;
+
+    // The walking thread's own.
+    std::deque<Item> items_;
+    int32_t entries_ = 0;
+    uint64_t nextSeq_ = 0;
+    bool failed_ = false;
+
+    // Shared with the workers.
+    std::mutex lock_;
+    std::condition_variable workAdded_, progress_, memoryFreed_;
+    std::deque<Job*> work_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<uint64_t> firstFailure_{UINT64_MAX};
+    uint64_t memoryInUse_ = 0;
+    std::set<uint64_t> waitingForMemory_;
+    std::vector<std::thread> workers_;
+    PackScratch scratch_;  // the walking thread's, when it packs
+};
+
+}  // namespace tw
