@@ -4,7 +4,9 @@
 #include <new>
 
 #include "../../common/handles.h"
-#include "../frontend/frontend.h"
+#include "../platform/command.h"
+#include "../platform/wide.h"
+#include "block_names.h"
 #include "copy.h"
 #include "entry_list.h"
 #include "messages.h"
@@ -36,86 +38,161 @@ private:
     bool open_ = true;
 };
 
+// Looked up at run time: systems before Vista lack it, and there every
+// match of identities is followed.
+using FinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+FinalPathFn finalPathFunction() {
+    static const FinalPathFn fn = reinterpret_cast<FinalPathFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
+    return fn;
+}
+
+bool dotsOnly(const std::wstring& name) {
+    return !name.empty() && name.find_first_not_of(L'.') == std::wstring::npos;
+}
+
 // The folder a path leads to, links followed. False when it cannot be
-// opened for the query.
-bool folderIdentity(const std::string& path, FolderIdentity& id) {
-    unique_hfile folder(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+// opened for the query. Its final path is left empty when the system
+// cannot give one; a match without it is never taken for a loop.
+bool folderIdentity(const std::wstring& path, FolderIdentity& id) {
+    unique_hfile folder(::CreateFileW(fsPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     if (!folder || !::GetFileInformationByHandle(folder.get(), &info)) return false;
     id.volume = info.dwVolumeSerialNumber;
     id.index = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    const FinalPathFn finalPath = finalPathFunction();
+    std::wstring final(MAX_PATH, L'\0');
+    for (int attempt = 0; finalPath && attempt < 2; ++attempt) {
+        DWORD n = finalPath(folder.get(), &final[0], DWORD(final.size()), 0 /* FILE_NAME_NORMALIZED */);
+        if (n == 0) break;
+        if (n < final.size()) {
+            final.resize(n);
+            id.finalPath = toU16(final);
+            break;
+        }
+        final.assign(n + 1, L'\0');
+    }
     return true;
 }
 
-}  // namespace
-
-std::string findName(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    unique_hfind search(::FindFirstFileA(path.c_str(), &found));
+// The name a directory search reports for the path itself; empty when the
+// search finds nothing (a drive root, a path ending in a backslash).
+std::wstring findName(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    unique_hfind search(::FindFirstFileW(fsPath(path).c_str(), &found));
     if (!search) return {};
     return found.cFileName;
 }
 
-int32_t EntryList::addFolder(const std::string& /*path*/, int32_t parentIndex, uint32_t attributes,
-                             const std::string& name) {
-    return queue_->folder(std::make_unique<FolderRecord>(makeFolderRecord(parentIndex, name.c_str(), attributes)));
+bool convertExactly(const char16_t* units, size_t count, std::string& bytes) {
+    return toAnsiExact(reinterpret_cast<const wchar_t*>(units), count, bytes);
 }
 
-void EntryList::collectPath(const std::string& path, int32_t parentIndex, uint32_t attributes,
-                            const std::string& givenName) {
+}  // namespace
+
+struct EntryList::Named {
+    std::wstring name;       // as the system holds it
+    std::string recordName;  // what the record carries
+};
+
+namespace {
+
+// The record names of one folder's entries (or of the paths given), which
+// must differ from one another: a substitute for a name that the code page
+// cannot hold is chosen knowing every sibling, also those listed after it.
+std::vector<EntryList::Named> nameSiblings(std::vector<std::wstring> names) {
+    std::vector<std::u16string> wide;
+    wide.reserve(names.size());
+    for (const std::wstring& name : names) wide.push_back(toU16(name));
+    std::vector<std::string> records = assignRecordNames(wide, convertExactly);
+    std::vector<EntryList::Named> named(names.size());
+    for (size_t i = 0; i < names.size(); ++i) named[i] = {std::move(names[i]), std::move(records[i])};
+    return named;
+}
+
+}  // namespace
+
+void EntryList::noteName(int32_t index, const Named& named) {
+    std::u16string name = toU16(named.name);
+    if (isPlainAscii(name)) return;
+    exactNames_.push_back(ExactName{uint32_t(index), nameFieldCrc(named.recordName.c_str()), std::move(name)});
+}
+
+void EntryList::collectPath(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const Named& named) {
     queue_->write(path);
     ProgressLine line(*queue_);
 
     if (attributes == kUnknownAttributes) {
-        attributes = ::GetFileAttributesA(path.c_str());
+        attributes = ::GetFileAttributesW(fsPath(path).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) throw kPathNotFound;
     }
-    std::string name = givenName.empty() ? findName(path) : givenName;
     // Windows reports "." for a path such as "dir\."; a record of that name
     // would make a paste write beside its destination instead of into it.
-    if (name.empty() || isDotsOnly(name.c_str())) throw kUnnamedPath;
+    if (named.name.empty() || dotsOnly(named.name)) throw kUnnamedPath;
 
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        queue_->file(path, parentIndex, attributes, name);
+        noteName(queue_->file(path, parentIndex, attributes, named.recordName), named);
         line.end();
         return;
     }
 
-    int32_t index = addFolder(path, parentIndex, attributes, name);
+    int32_t index = queue_->folder(
+        std::make_unique<FolderRecord>(makeFolderRecord(parentIndex, named.recordName.c_str(), attributes)));
+    noteName(index, named);
     line.end();
 
     // Only a link (a junction; under Wine also a symlink or a mount point)
     // can lead back to a folder the walk is inside, and the walk would then
     // never end: such a link is recorded, as above, but not entered a
-    // second time. Links that lead elsewhere are followed like any folder.
-    // A plain folder is always entered, whatever its identity: file ids are
-    // not unique on every file system (ReFS has 128-bit ones), and a chance
-    // match would drop a real subtree without a word. A link whose target
-    // cannot be identified cannot be searched either; the copy ends rather
-    // than publish the tree without that folder's contents.
+    // second time. Links that lead elsewhere are followed like any folder,
+    // and so is a link whose identity matches an outer folder's without the
+    // final paths confirming it: identities alone are not unique. A plain
+    // folder is always entered. A link whose target cannot be identified
+    // cannot be searched either; the copy ends rather than publish the tree
+    // without that folder's contents.
     FolderIdentity id;
     bool known = folderIdentity(path, id);
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         if (!known) throw kErrorFindingFiles;
         for (const FolderIdentity& outer : walking_)
-            if (outer == id) return;
+            if (outer.sameFolder(id)) return;
     }
-    if (known) walking_.push_back(id);
+    if (known) walking_.push_back(std::move(id));
     scope_exit leave([&] {
         if (known) walking_.pop_back();
     });
-
-    WIN32_FIND_DATAA found;
-    unique_hfind search(::FindFirstFileA((path + "\\*.*").c_str(), &found));
-    if (!search) throw kErrorFindingFiles;
-    do {
-        if (isDotsOnly(found.cFileName)) continue;
-        collectPath(path + "\\" + found.cFileName, index, found.dwFileAttributes, found.cFileName);
-    } while (::FindNextFileA(search.get(), &found));
+    collectChildren(path, index);
 }
 
-bool copyPaths(char** paths, int count) {
+void EntryList::collectChildren(const std::wstring& path, int32_t index) {
+    std::vector<std::wstring> names;
+    std::vector<DWORD> attributes;
+    {
+        WIN32_FIND_DATAW found;
+        unique_hfind search(::FindFirstFileW(fsPath(path + L"\\*").c_str(), &found));
+        if (!search) throw kErrorFindingFiles;
+        do {
+            if (dotsOnly(found.cFileName)) continue;
+            names.emplace_back(found.cFileName);
+            attributes.push_back(found.dwFileAttributes);
+        } while (::FindNextFileW(search.get(), &found));
+    }
+    std::vector<Named> children = nameSiblings(std::move(names));
+    for (size_t i = 0; i < children.size(); ++i)
+        collectPath(path + L"\\" + children[i].name, index, attributes[i], children[i]);
+}
+
+void EntryList::collectPaths(const std::vector<std::wstring>& paths) {
+    // A path the system finds no name for fails when the walk reaches it,
+    // after the paths before it.
+    std::vector<std::wstring> names;
+    for (const std::wstring& path : paths) names.push_back(findName(path));
+    std::vector<Named> top = nameSiblings(std::move(names));
+    for (size_t i = 0; i < paths.size(); ++i) collectPath(paths[i], kTopLevel, kUnknownAttributes, top[i]);
+}
+
+bool copyPaths(const std::vector<std::wstring>& paths) {
     return runCommand([&] {
         try {
             EntryList list;
@@ -123,8 +200,7 @@ bool copyPaths(char** paths, int count) {
                 PackQueue queue(list, packThreads());
                 list.setQueue(&queue);
                 try {
-                    for (int i = 0; i < count; ++i)
-                        list.collectPath(paths[i], kTopLevel, kUnknownAttributes, std::string());
+                    list.collectPaths(paths);
                 } catch (...) {
                     // What the walk met before its failure shows first, and
                     // a failure among it is the one reported.

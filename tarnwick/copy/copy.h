@@ -2,9 +2,12 @@
 // on the clipboard.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace tw {
 
 // Runs inside runCommand; true when the block was placed on the clipboard.
-bool copyPaths(char** paths, int count);
+bool copyPaths(const std::vector<std::wstring>& paths);
 
 }  // namespace tw

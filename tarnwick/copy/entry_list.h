@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../archive/block.h"
+#include "../archive/names_block.h"
 #include "pack.h"
 
 namespace tw {
@@ -22,11 +23,17 @@ namespace tw {
 constexpr uint32_t kUnknownAttributes = 0xFFFFFFFF;
 constexpr int32_t kTopLevel = -1;
 
-// Which folder a path really is, whatever links led to it.
+// Which folder a path really is, whatever links led to it. Volume serials
+// and file indexes are not unique everywhere (every mount under Wine has the
+// same serial; ReFS ids are wider than the index), so a match is confirmed
+// by the final paths before a link is taken for a loop.
 struct FolderIdentity {
     uint32_t volume = 0;
     uint64_t index = 0;
-    bool operator==(const FolderIdentity& o) const { return volume == o.volume && index == o.index; }
+    std::u16string finalPath;  // empty when the system could not say
+    bool sameFolder(const FolderIdentity& o) const {
+        return volume == o.volume && index == o.index && !finalPath.empty() && finalPath == o.finalPath;
+    }
 };
 
 // True for ".", "..", "..." and so on: names a directory search reports
@@ -47,13 +54,12 @@ public:
     // Where the walk sends its progress text, folders and files; set before
     // the walk starts.
     void setQueue(PackQueue* queue) { queue_ = queue; }
-    // Collects the path and everything beneath it. attributes may be
-    // kUnknownAttributes and name empty for a path from the command line.
-    void collectPath(const std::string& path, int32_t parentIndex, uint32_t attributes, const std::string& name);
-    // Appends a folder record, writes ">" and returns the new entry's index
-    // (in walk order, through the queue).
-    int32_t addFolder(const std::string& path, int32_t parentIndex, uint32_t attributes, const std::string& name);
-    // Prints the totals and places the block on the clipboard.
+    // An entry's name as the system holds it and as its record carries it.
+    struct Named;
+    // Collects every path and everything beneath it.
+    void collectPaths(const std::vector<std::wstring>& paths);
+    // Prints the totals and places the block, and beside it the exact names
+    // of records whose names are not plain ASCII, on the clipboard.
     void publishBlock();
 
     // ---- bookkeeping ----
@@ -93,8 +99,15 @@ private:
     // Folders the walk is inside, outermost first, for spotting links that
     // lead back into one of them.
     std::vector<FolderIdentity> walking_;
+    // Records whose name is not plain ASCII, with the name as the system
+    // holds it, in record order.
+    std::vector<ExactName> exactNames_;
 
     PackQueue* queue_ = nullptr;
+
+    void collectPath(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const Named& name);
+    void collectChildren(const std::wstring& path, int32_t index);
+    void noteName(int32_t index, const Named& name);
 };
 
 }  // namespace tw

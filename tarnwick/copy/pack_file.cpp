@@ -4,6 +4,7 @@
 
 #include "../../common/handles.h"
 #include "../text/file_time.h"
+#include "../platform/wide.h"
 #include "messages.h"
 
 namespace tw {
@@ -45,7 +46,7 @@ private:
 }  // namespace
 
 void packFile(FileJob& job, FileSteps& steps, PackScratch& scratch) {
-    unique_hfile file(::CreateFileA(job.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    unique_hfile file(::CreateFileW(fsPath(job.path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) throw kErrorOpeningFile;
 

@@ -11,17 +11,13 @@
 
 namespace tw {
 
-// The name a directory search reports for the path itself; empty when the
-// search finds nothing (a drive root, a path ending in a backslash).
-std::string findName(const std::string& path);
-
 // One file on its way into the list: what the walk knows of it, then what
 // packing it gave.
 struct FileJob {
-    std::string path;
+    std::wstring path;  // as the walk joined it
     int32_t parentIndex = -1;
     uint32_t attributes = 0;
-    std::string name;
+    std::string name;  // the record's name field
 
     uint32_t size = 0;                    // once the file is open
     std::unique_ptr<FileRecord> record;   // once it is packed

@@ -6,7 +6,7 @@
 #include <exception>
 #include <system_error>
 
-#include "../frontend/console.h"
+#include "../platform/console.h"
 #include "../text/format_size.h"
 
 namespace tw {
@@ -59,7 +59,7 @@ struct PackQueue::Job {
 };
 
 struct PackQueue::Item {
-    std::string text;                      // progress text,
+    std::wstring text;                     // progress text,
     std::unique_ptr<FolderRecord> folder;  // or a folder,
     std::unique_ptr<Job> job;              // or a file
 };
@@ -132,7 +132,7 @@ void PackQueue::stopAll() {
         if (worker.joinable()) worker.join();
 }
 
-void PackQueue::write(const std::string& text) {
+void PackQueue::write(const std::wstring& text) {
     if (failed_) return;
     if (items_.empty())
         console().write(text);
@@ -140,7 +140,7 @@ void PackQueue::write(const std::string& text) {
         items_.push_back(Item{text, nullptr, nullptr});
 }
 
-void PackQueue::write(char c) { write(std::string(1, c)); }
+void PackQueue::write(char c) { write(std::wstring(1, wchar_t(c))); }
 
 int32_t PackQueue::folder(std::unique_ptr<FolderRecord> record) {
     int32_t index = entries_++;
@@ -152,14 +152,14 @@ int32_t PackQueue::folder(std::unique_ptr<FolderRecord> record) {
             console().write('>');
         });
     } else {
-        items_.push_back(Item{std::string(), std::move(record), nullptr});
+        items_.push_back(Item{std::wstring(), std::move(record), nullptr});
     }
     return index;
 }
 
-void PackQueue::file(const std::string& path, int32_t parentIndex, uint32_t attributes, const std::string& name) {
-    ++entries_;
-    if (failed_) return;
+int32_t PackQueue::file(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const std::string& name) {
+    int32_t index = entries_++;
+    if (failed_) return index;
     auto job = std::make_unique<Job>();
     job->file.path = path;
     job->file.parentIndex = parentIndex;
@@ -174,10 +174,10 @@ void PackQueue::file(const std::string& path, int32_t parentIndex, uint32_t attr
             packFile(job->file, steps, scratch_);
             finishLine(*job);
         });
-        return;
+        return index;
     }
     Job* queued = job.get();
-    items_.push_back(Item{std::string(), nullptr, std::move(job)});
+    items_.push_back(Item{std::wstring(), nullptr, std::move(job)});
     {
         std::lock_guard<std::mutex> lock(lock_);
         work_.push_back(queued);
@@ -185,6 +185,7 @@ void PackQueue::file(const std::string& path, int32_t parentIndex, uint32_t attr
     workAdded_.notify_one();
     emitReady();
     emitUntil(kMaxQueued - 1);
+    return index;
 }
 
 void PackQueue::drain() {

@@ -47,13 +47,14 @@ public:
 
     // Progress text of the walk. Never raises a file's failure, so a line
     // can be ended from a destructor.
-    void write(const std::string& text);
+    void write(const std::wstring& text);
     void write(char c);
     // A folder's record, appended to the list in its turn and followed by
     // ">"; returns the index it gets.
     int32_t folder(std::unique_ptr<FolderRecord> record);
     // A file: ": ", its size and, once packed, the rest of its line.
-    void file(const std::string& path, int32_t parentIndex, uint32_t attributes, const std::string& name);
+    // Returns the index it gets. path is the walk's; name its record name.
+    int32_t file(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const std::string& name);
     // Hands over everything still queued, waiting for files still being
     // packed, and raises the first failure among them. After a failure
     // of the walk itself this shows what the walk met before it.

@@ -1,14 +1,26 @@
 // Building the block and handing it to the clipboard.
 #include <windows.h>
 
+#include <cstring>
+
 #include "../../common/handles.h"
-#include "../frontend/console.h"
-#include "../frontend/frontend.h"
+#include "../platform/console.h"
+#include "../platform/formats.h"
 #include "../text/format_size.h"
 #include "entry_list.h"
 #include "messages.h"
 
 namespace tw {
+
+namespace {
+
+unique_hglobal clipboardMemory(size_t length) {
+    unique_hglobal memory(::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, SIZE_T(length)));
+    if (!memory) throw kNotEnoughMemory;
+    return memory;
+}
+
+}  // namespace
 
 void EntryList::publishBlock() {
     console().write('\n');
@@ -22,12 +34,25 @@ void EntryList::publishBlock() {
     if (block.length > 0xFFFFFFFF) throw kCopyTooLarge;
     std::vector<BlockEntry> parts = blockEntries();
 
-    unique_hglobal memory(::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, SIZE_T(block.length)));
-    if (!memory) throw kNotEnoughMemory;
+    unique_hglobal memory = clipboardMemory(size_t(block.length));
+    unique_hglobal names;
     {
         unique_hglobal_locked view(memory.get());
         if (!view) throw kNotEnoughMemory;
-        writeBlock(static_cast<uint8_t*>(view.get()), block, parts.data(), parts.size());
+        auto* bytes = static_cast<uint8_t*>(view.get());
+        writeBlock(bytes, block, parts.data(), parts.size());
+
+        // The exact names go beside the block, bound to it by its length
+        // and checksum. A tree of plain-ASCII names needs none, and its
+        // clipboard holds the block alone.
+        if (!exactNames_.empty()) {
+            uint32_t crc = crc32Of(bytes, size_t(block.length));
+            std::vector<uint8_t> side = writeNamesBlock(uint32_t(block.length), crc, ::GetACP(), exactNames_);
+            names = clipboardMemory(side.size());
+            unique_hglobal_locked sideView(names.get());
+            if (!sideView) throw kNotEnoughMemory;
+            std::memcpy(sideView.get(), side.data(), side.size());
+        }
     }
 
     // Opened only now, and held only to empty and set: other programs are
@@ -40,6 +65,10 @@ void EntryList::publishBlock() {
     // The clipboard owns the memory from here; freeing it would pull the
     // block from under every later reader.
     memory.release();
+    if (names) {
+        if (!::SetClipboardData(formatTable.names, names.get())) throw kErrorSettingClipboard;
+        names.release();
+    }
     clipboard.close();
     console().write("Done.\n");
 }

@@ -1,8 +1,15 @@
-#include <cstring>
+#include <windows.h>
+#include <shellapi.h>
 
+#include <string>
+#include <vector>
+
+#include "../../common/handles.h"
 #include "../copy/copy.h"
 #include "../paste/paste.h"
-#include "console.h"
+#include "../platform/command.h"
+#include "../platform/console.h"
+#include "../platform/formats.h"
 #include "frontend.h"
 
 namespace tw {
@@ -23,34 +30,58 @@ void printUsage() {
 }
 
 // Switches compare without regard to ASCII case only, whatever the locale.
-bool isSwitch(const char* arg, const char* name) {
-    for (;; ++arg, ++name) {
-        char a = *arg, b = *name;
-        if (a >= 'a' && a <= 'z') a = char(a - 'a' + 'A');
-        if (a != b) return false;
-        if (!a) return true;
+bool isSwitch(const std::wstring& arg, const char* name) {
+    for (size_t i = 0;; ++i, ++name) {
+        wchar_t a = i < arg.size() ? arg[i] : L'\0';
+        if (a >= L'a' && a <= L'z') a = wchar_t(a - L'a' + L'A');
+        if (a != wchar_t(static_cast<unsigned char>(*name))) return false;
+        if (!a) return i == arg.size();
     }
+}
+
+// The arguments as the shell passed them, in UTF-16: the C runtime's argv
+// holds them in the ANSI code page, where a name it cannot hold arrives
+// changed or not at all.
+std::vector<std::wstring> commandLine() {
+    int count = 0;
+    std::vector<std::wstring> args;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!argv) return args;
+    for (int i = 0; i < count; ++i) args.emplace_back(argv[i]);
+    ::LocalFree(argv);
+    return args;
+}
+
+bool clearClipboard() {
+    clipboard_session clipboard;
+    if (!clipboard) {
+        messageBox("Error opening clipboard.", MB_ICONWARNING);
+        return false;
+    }
+    ::EmptyClipboard();
+    return true;
 }
 
 }  // namespace
 
-int dispatch(int argc, char** argv) {
+int dispatch() {
     if (!registerFormats()) return kExitRegistration;
-    if (argc < 2 || std::strcmp(argv[1], "/?") == 0) {
+    const std::vector<std::wstring> args = commandLine();
+    if (args.size() < 2 || args[1] == L"/?") {
         printUsage();
         return kExitUsage;
     }
-    if (isSwitch(argv[1], "/CLEAR")) return clearClipboard() ? 0 : 1;
+    if (isSwitch(args[1], "/CLEAR")) return clearClipboard() ? 0 : 1;
 
-    bool paste = isSwitch(argv[1], "/PASTE");
-    bool forcePaste = isSwitch(argv[1], "/FORCEPASTE");
-    if (!paste && !forcePaste) return copyPaths(argv + 1, argc - 1) ? 0 : 1;
+    bool paste = isSwitch(args[1], "/PASTE");
+    bool forcePaste = isSwitch(args[1], "/FORCEPASTE");
+    if (!paste && !forcePaste) return copyPaths(std::vector<std::wstring>(args.begin() + 1, args.end())) ? 0 : 1;
 
-    if (argc != 3) {
+    if (args.size() != 3) {
         messageBox("Paste path not specified or incorrect.", MB_ICONWARNING);
         return kExitUsage;
     }
-    return pasteFromClipboard(argv[2], forcePaste) ? 0 : 1;
+    return pasteFromClipboard(args[2], forcePaste) ? 0 : 1;
 }
 
 }  // namespace tw

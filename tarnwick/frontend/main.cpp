@@ -1,8 +1,8 @@
-#include "console.h"
+#include "../platform/console.h"
 #include "frontend.h"
 
-int main(int argc, char** argv) {
-    int code = tw::dispatch(argc, argv);
+int main() {
+    int code = tw::dispatch();
     tw::console().flush();
     return code;
 }

@@ -1,7 +1,8 @@
 // The question asked before an existing file is replaced.
 #include <cstring>
 
-#include "../frontend/frontend.h"
+#include "../platform/command.h"
+#include "../platform/wide.h"
 #include "../text/file_time.h"
 #include "../text/format_size.h"
 #include "paste_context.h"
@@ -22,19 +23,21 @@ const char* sizeVerdict(uint32_t pasted, uint32_t existing) {
 
 }  // namespace
 
-std::string buildOverwritePrompt(const char* path, const FileInfo& info) {
+std::wstring buildOverwritePrompt(const std::wstring& path, const FileInfo& info) {
+    const std::wstring callPath = fsPath(path);
     FILETIME existingTime;
     uint32_t existingSize = 0;
-    if (!getFileTimeAndSize(path, &existingTime, &existingSize)) throw "Error getting file time/size.";
+    if (!getFileTimeAndSize(callPath.c_str(), &existingTime, &existingSize)) throw "Error getting file time/size.";
     // A failed query reads as all bits set; it must not pass for read-only.
-    DWORD attributes = ::GetFileAttributesA(path);
+    DWORD attributes = ::GetFileAttributesW(callPath.c_str());
     bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 
     const FILETIME pastedTime = toFileTime(info.lastWriteTime.get());
     const uint32_t pastedSize = info.uncompressedSize.get();
 
-    std::string text = "The file\n\n";
-    text += path;
+    // The path goes in exactly as the file system holds it; the rest, the
+    // user's date texts among it, is ANSI text.
+    std::string text;
     text += "\n\nalready exists";
     if (readOnly) text += " and is marked READ-ONLY";
     text += ".\n\n";
@@ -53,13 +56,12 @@ std::string buildOverwritePrompt(const char* path, const FileInfo& info) {
     text += " and ";
     text += sizeVerdict(pastedSize, existingSize);
     text += "?";
-    return text;
+    return L"The file\n\n" + path + widen(text);
 }
 
-bool confirmOverwrite(const char* path, const FileInfo& info, bool force) {
+bool confirmOverwrite(const std::wstring& path, const FileInfo& info, bool force) {
     if (force) return true;
-    std::string question = buildOverwritePrompt(path, info);
-    int answer = messageBox(question.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION);
+    int answer = messageBox(buildOverwritePrompt(path, info), MB_YESNOCANCEL | MB_ICONQUESTION);
     if (answer == IDCANCEL) throw "";
     return answer == IDYES;
 }

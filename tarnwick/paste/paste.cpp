@@ -2,12 +2,13 @@
 
 #include <shlwapi.h>
 
-#include <cstring>
 #include <new>
 
 #include "../../common/handles.h"
-#include "../frontend/console.h"
-#include "../frontend/frontend.h"
+#include "../platform/command.h"
+#include "../platform/console.h"
+#include "../platform/formats.h"
+#include "../platform/wide.h"
 #include "names.h"
 #include "paste_context.h"
 
@@ -19,17 +20,18 @@ constexpr size_t kMaxDestination = MAX_PATH;  // 260 characters pass
 
 // The folder that the destination text stands for, without a trailing
 // backslash ("D:\" gives "D:"), so that a name joins it with one backslash.
-std::string prepareDestination(const char* destination) {
-    if (std::strlen(destination) > kMaxDestination) throw "Paste path too long.";
-    char folder[kMaxDestination + 1];
-    std::strcpy(folder, destination);
+std::wstring prepareDestination(const std::wstring& destination) {
+    if (destination.size() > kMaxDestination) throw "Paste path too long.";
+    wchar_t folder[kMaxDestination + 1] = {};
+    destination.copy(folder, destination.size());
     // A file, or any item that is not a folder, stands for the folder that
     // holds it.
-    if (!::PathIsDirectoryA(folder)) ::PathRemoveFileSpecA(folder);
-    if (!folder[0]) std::strcpy(folder, ".");
-    if (!::PathIsDirectoryA(folder)) throw "Paste path does not exist.";
-    if (endsWithBackslash(folder, ansiLeadByte)) folder[std::strlen(folder) - 1] = '\0';
-    return folder;
+    if (!::PathIsDirectoryW(folder)) ::PathRemoveFileSpecW(folder);
+    if (!folder[0]) folder[0] = L'.';
+    if (!::PathIsDirectoryW(folder)) throw "Paste path does not exist.";
+    std::wstring result = folder;
+    if (result.back() == L'\\') result.pop_back();
+    return result;
 }
 
 // Format index 2 (tree block) before index 1 (single file); 0 for none.
@@ -39,15 +41,17 @@ uint32_t availableFormat() {
     return 0;
 }
 
+std::u16string decodeAnsi(const char* name) { return toU16(widen(name)); }
+
 }  // namespace
 
 bool ansiLeadByte(unsigned char byte) {
     return ::IsDBCSLeadByte(byte) != FALSE;
 }
 
-void PasteContext::paste(const char* destination, bool force) {
+void PasteContext::paste(const std::wstring& destination, bool force) {
     this->force = force;
-    const std::string folder = prepareDestination(destination);
+    const std::wstring folder = prepareDestination(destination);
 
     console().write("Reading clipboard...\n");
     uint32_t format = availableFormat();
@@ -62,27 +66,44 @@ void PasteContext::paste(const char* destination, bool force) {
     unique_hglobal_locked lock(data);
     if (!lock) throw "Error getting clipboard data.";
     // The block belongs to the clipboard: it is read where it lies, within
-    // the size of its memory, and never changed or freed.
+    // the size of its memory, and never changed or freed. So are the exact
+    // names beside it, when there are any.
     const auto* block = static_cast<const uint8_t*>(lock.get());
     const size_t length = ::GlobalSize(data);
+    HANDLE namesData = ::GetClipboardData(formatTable.names);
+    unique_hglobal_locked namesLock(namesData);
+    const auto* names = static_cast<const uint8_t*>(namesLock.get());
+    const size_t namesLength = names ? ::GlobalSize(namesData) : 0;
     console().write('\n');
 
-    if (format == 1) {
-        walkSingleFileBlock(block, length, folder, ansiLeadByte, *this);
-    } else {
-        walkTreeBlock(block, length, folder, ansiLeadByte, *this, placed);
-    }
+    pasteBlock(folder, format, block, length, names, namesLength);
 
     console().write("\nDone.\n");
+    namesLock.unlock();
     lock.unlock();
     clipboard.close();
+}
+
+void PasteContext::pasteBlock(const std::wstring& folder, uint32_t format, const uint8_t* block, size_t length,
+                              const uint8_t* names, size_t namesLength) {
+    BoundNames exact;
+    if (names) {
+        uint32_t records = format == 1 ? 1 : TreeBlockReader(block, length).entryCount();
+        readBoundNames(names, namesLength, block, length, records, exact);
+    }
+    const NameRules rules(ansiLeadByte, decodeAnsi, exact.empty() ? nullptr : &exact);
+    if (format == 1) {
+        walkSingleFileBlock(block, length, toU16(folder), rules, *this);
+    } else {
+        walkTreeBlock(block, length, toU16(folder), rules, *this, placed);
+    }
 }
 
 bool PasteContext::acceptUnknownEntry() {
     return messageBox("Unknown entry type in Tarnwick data.", MB_OKCANCEL | MB_ICONERROR) == IDOK;
 }
 
-bool pasteFromClipboard(const char* destination, bool force) {
+bool pasteFromClipboard(const std::wstring& destination, bool force) {
     return runCommand([&] {
         PasteContext context;
         try {

@@ -4,18 +4,18 @@
 
 namespace tw {
 
-void walkTreeBlock(const uint8_t* block, size_t length, const std::string& folder, LeadBytePredicate isLeadByte,
+void walkTreeBlock(const uint8_t* block, size_t length, const std::u16string& folder, const NameRules& names,
                    PasteSteps& steps, std::vector<PlacedEntry>& placed) {
     TreeBlockReader reader(block, length);
     placed.clear();
     placed.reserve(rowsToReserve(reader, length));
 
     while (!reader.done()) {
-        const CheckedEntry checked = nextCheckedEntry(reader, isLeadByte);
+        const CheckedEntry checked = nextCheckedEntry(reader, names);
         const TreeEntry& e = checked.entry;
 
         // The reader guarantees that a parent index names an earlier row.
-        const std::string* parentPath = &folder;
+        const std::u16string* parentPath = &folder;
         bool skip = false;
         if (e.parentIndex >= 0) {
             const PlacedEntry& parent = placed[size_t(e.parentIndex)];
@@ -23,16 +23,16 @@ void walkTreeBlock(const uint8_t* block, size_t length, const std::string& folde
             skip = parent.skip;
         }
 
-        std::string path;
+        std::u16string path;
         if (e.file) {
             if (!skip) {
-                path = *parentPath + "\\" + e.file->name;
+                path = *parentPath + u'\\' + checked.name;
                 // A written file's row is skipped; a declined one is not.
                 skip = steps.restoreFile(path, *e.file, checked.bytes);
             }
         } else if (e.folder) {
             if (!skip) {
-                path = *parentPath + "\\" + e.folder->name;
+                path = *parentPath + u'\\' + checked.name;
                 skip = steps.restoreFolder(path, *e.folder);
             }
         } else {
@@ -45,10 +45,10 @@ void walkTreeBlock(const uint8_t* block, size_t length, const std::string& folde
     placed.clear();
 }
 
-void walkSingleFileBlock(const uint8_t* block, size_t length, const std::string& folder,
-                         LeadBytePredicate isLeadByte, PasteSteps& steps) {
-    CheckedSingleFile single = readCheckedSingleFile(block, length, isLeadByte);
-    steps.restoreFile(folder + "\\" + single.info->name, *single.info, single.bytes);
+void walkSingleFileBlock(const uint8_t* block, size_t length, const std::u16string& folder, const NameRules& names,
+                         PasteSteps& steps) {
+    CheckedSingleFile single = readCheckedSingleFile(block, length, names);
+    steps.restoreFile(folder + u'\\' + single.name, *single.info, single.bytes);
 }
 
 }  // namespace tw

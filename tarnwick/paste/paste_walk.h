@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "../archive/block.h"
-#include "names.h"
+#include "block_walk.h"
 
 namespace tw {
 
@@ -27,20 +27,21 @@ struct PlacedEntry {
     // The entry's destination path. Rows whose skip flag is set keep it
     // empty: their descendants are never restored, so nobody reads it, and
     // a deep skipped subtree of a forged block cannot pile up long paths.
-    std::string path;
+    std::u16string path;
     // While set, none of the entry's descendants is restored.
     bool skip;
 };
 
 // The steps that act on a destination. Each raises a message text on
-// failure, the empty text when the user cancelled.
+// failure, the empty text when the user cancelled. Paths are UTF-16 and may
+// be of any length.
 class PasteSteps {
 public:
     // True when the folder's contents are to be skipped.
-    virtual bool restoreFolder(const std::string& path, const FolderInfo& info) = 0;
+    virtual bool restoreFolder(const std::u16string& path, const FolderInfo& info) = 0;
     // True when the file was written, false when the user declined to
     // overwrite an existing one.
-    virtual bool restoreFile(const std::string& path, const FileInfo& info, const FileBytes& stored) = 0;
+    virtual bool restoreFile(const std::u16string& path, const FileInfo& info, const FileBytes& stored) = 0;
     // A record of another type: true to go on with the next record, false
     // to end the paste without a further message.
     virtual bool acceptUnknownEntry() = 0;
@@ -53,11 +54,11 @@ protected:
 // steps. folder: the destination, without a trailing backslash. placed is
 // emptied, filled with one row per record, and emptied again at the end.
 // Raises kInvalidData at the first unsound record, before any step for it.
-void walkTreeBlock(const uint8_t* block, size_t length, const std::string& folder, LeadBytePredicate isLeadByte,
+void walkTreeBlock(const uint8_t* block, size_t length, const std::u16string& folder, const NameRules& names,
                    PasteSteps& steps, std::vector<PlacedEntry>& placed);
 
 // The single-file block: its one file, checked like a tree block's.
-void walkSingleFileBlock(const uint8_t* block, size_t length, const std::string& folder,
-                         LeadBytePredicate isLeadByte, PasteSteps& steps);
+void walkSingleFileBlock(const uint8_t* block, size_t length, const std::u16string& folder, const NameRules& names,
+                         PasteSteps& steps);
 
 }  // namespace tw

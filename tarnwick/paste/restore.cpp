@@ -1,9 +1,10 @@
 // Folder and file restore: one entry of the block made real on disk.
-#include <shlwapi.h>
+#include <windows.h>
 
 #include "../../common/handles.h"
-#include "../frontend/console.h"
-#include "../frontend/frontend.h"
+#include "../platform/command.h"
+#include "../platform/console.h"
+#include "../platform/wide.h"
 #include "../text/file_time.h"
 #include "content.h"
 #include "paste_context.h"
@@ -17,10 +18,13 @@ namespace {
 constexpr DWORD kRestoredAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                       FILE_ATTRIBUTE_ARCHIVE;
 
-void setRestoredAttributes(const std::string& path, uint32_t attributes) {
+void setRestoredAttributes(const std::wstring& callPath, uint32_t attributes) {
     DWORD bits = attributes & kRestoredAttributes;
-    ::SetFileAttributesA(path.c_str(), bits ? bits : FILE_ATTRIBUTE_NORMAL);
+    ::SetFileAttributesW(callPath.c_str(), bits ? bits : FILE_ATTRIBUTE_NORMAL);
 }
+
+// What the file calls get: paths of any length work (see fsPath).
+DWORD attributesOf(const std::wstring& callPath) { return ::GetFileAttributesW(callPath.c_str()); }
 
 // Each piece in one write; a piece that is not written whole fails.
 class FileSink final : public ByteSink {
@@ -37,37 +41,40 @@ private:
 
 }  // namespace
 
-bool PasteContext::restoreFolder(const std::string& path, const FolderInfo& info) {
+bool PasteContext::restoreFolder(const std::u16string& name, const FolderInfo& info) {
+    const std::wstring path = fromU16(name), callPath = fsPath(path);
     console().write(path);
     console().write(">\n");
 
-    if (!::PathIsDirectoryA(path.c_str())) {
-        if (!::CreateDirectoryA(path.c_str(), nullptr)) throw "Error creating directory.";
+    DWORD existing = attributesOf(callPath);
+    if (existing == INVALID_FILE_ATTRIBUTES || !(existing & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (!::CreateDirectoryW(callPath.c_str(), nullptr)) throw "Error creating directory.";
     } else if (!force) {
-        std::string question = "The directory\n\n" + path +
-                               "\n\nalready exists.\n\n"
-                               "Do you want to merge any contents of the directory being copied\n"
-                               "with those of the existing one?\n"
-                               "(You will still be prompted to overwrite each existing file or subdirectory.)";
-        int answer = messageBox(question.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION);
+        std::wstring question = L"The directory\n\n" + path +
+                                L"\n\nalready exists.\n\n"
+                                L"Do you want to merge any contents of the directory being copied\n"
+                                L"with those of the existing one?\n"
+                                L"(You will still be prompted to overwrite each existing file or subdirectory.)";
+        int answer = messageBox(question, MB_YESNOCANCEL | MB_ICONQUESTION);
         if (answer == IDCANCEL) throw "";
         // Anything but Yes leaves the existing folder exactly as it was.
         if (answer != IDYES) return true;
     }
     // Before any of its contents arrive; a read-only folder still takes
     // files.
-    setRestoredAttributes(path, info.attributes.get());
+    setRestoredAttributes(callPath, info.attributes.get());
     return false;
 }
 
-bool PasteContext::restoreFile(const std::string& path, const FileInfo& info, const FileBytes& stored) {
+bool PasteContext::restoreFile(const std::u16string& name, const FileInfo& info, const FileBytes& stored) {
+    const std::wstring path = fromU16(name), callPath = fsPath(path);
     console().write(path);
     console().write('\n');
 
-    if (::PathFileExistsA(path.c_str())) {
-        if (!confirmOverwrite(path.c_str(), info, force)) return false;
+    if (attributesOf(callPath) != INVALID_FILE_ATTRIBUTES) {
+        if (!confirmOverwrite(path, info, force)) return false;
         // So that a read-only file can be replaced.
-        ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::SetFileAttributesW(callPath.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
 
     // Everything is checked before the destination is opened, so a bad
@@ -75,7 +82,7 @@ bool PasteContext::restoreFile(const std::string& path, const FileInfo& info, co
     {
         FileContent content(info, stored);
         content.check();
-        unique_hfile file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        unique_hfile file(::CreateFileW(callPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) throw "Error creating file.";
         FileSink sink(file.get());
@@ -84,13 +91,13 @@ bool PasteContext::restoreFile(const std::string& path, const FileInfo& info, co
 
     // The time goes on through a handle of its own, once the content is
     // closed, so nothing touches it afterwards.
-    unique_hfile file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    unique_hfile file(::CreateFileW(callPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (file) {
         FILETIME lastWrite = toFileTime(info.lastWriteTime.get());
         ::SetFileTime(file.get(), nullptr, nullptr, &lastWrite);
         file.reset();
     }
-    setRestoredAttributes(path, info.attributes.get());
+    setRestoredAttributes(callPath, info.attributes.get());
     return true;
 }
 

@@ -29,7 +29,15 @@ std::string formatFileTime(const FILETIME& time) {
 }
 
 bool getFileTimeAndSize(const char* path, FILETIME* lastWriteTime, uint32_t* size) {
-    unique_hfile file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    int units = ::MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (units <= 0) return false;
+    std::wstring wide(size_t(units), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], units);
+    return getFileTimeAndSize(wide.c_str(), lastWriteTime, size);
+}
+
+bool getFileTimeAndSize(const wchar_t* path, FILETIME* lastWriteTime, uint32_t* size) {
+    unique_hfile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, 0, nullptr));
     if (!file) return false;
     bool ok = true;

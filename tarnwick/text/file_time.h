@@ -15,6 +15,7 @@ std::string formatFileTime(const FILETIME& time);
 // last-write time and/or its length (low 32 bits). Either place may be null.
 // False on any failure, and for a length of 0xFFFFFFFF.
 bool getFileTimeAndSize(const char* path, FILETIME* lastWriteTime, uint32_t* size);
+bool getFileTimeAndSize(const wchar_t* path, FILETIME* lastWriteTime, uint32_t* size);
 
 inline FILETIME toFileTime(uint64_t v) {
     FILETIME t;

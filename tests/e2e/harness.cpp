@@ -35,6 +35,28 @@ std::string folderOf(const std::string& path) {
 
 // ---- paths ----------------------------------------------------------------
 
+std::wstring widen(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring out(size_t(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &out[0], n);
+    return out;
+}
+
+std::string narrow(const std::wstring& wide) {
+    if (wide.empty()) return {};
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring filePath(const std::string& path) {
+    std::wstring w = widen(path);
+    if (w.size() >= MAX_PATH - 12 && w.size() > 2 && w[1] == L':') return L"\\\\?\\" + w;
+    return w;
+}
+
 std::string toWindowsPath(const std::string& unixPath) {
     std::string r = "Z:" + unixPath;
     std::replace(r.begin(), r.end(), '/', '\\');
@@ -93,7 +115,7 @@ void writeFile(const std::string& path, const std::string& content) {
 }
 
 void writeFile(const std::string& path, const Bytes& content) {
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = ::CreateFileW(filePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) fail("CreateFile " + path);
     size_t done = 0;
     while (done < content.size()) {
@@ -108,8 +130,8 @@ void writeFile(const std::string& path, const Bytes& content) {
 }
 
 std::string readFile(const std::string& path) {
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             0, nullptr);
+    HANDLE h = ::CreateFileW(filePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) fail("open " + path);
     std::string data;
     char buffer[65536];
@@ -119,48 +141,49 @@ std::string readFile(const std::string& path) {
     return data;
 }
 
-bool exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const std::string& path) { return attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool isDir(const std::string& path) {
-    DWORD a = ::GetFileAttributesA(path.c_str());
+    DWORD a = attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 void makeDir(const std::string& path) {
-    if (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+    if (!::CreateDirectoryW(filePath(path).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
         fail("CreateDirectory " + path);
 }
 
 void removeTree(const std::string& path) {
-    DWORD a = ::GetFileAttributesA(path.c_str());
+    const std::wstring w = filePath(path);
+    DWORD a = ::GetFileAttributesW(w.c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return;
-    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
     // Links to folders are removed, never followed.
     if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
         for (const auto& name : listDir(path)) removeTree(path + "\\" + name);
-        ::RemoveDirectoryA(path.c_str());
+        ::RemoveDirectoryW(w.c_str());
     } else if (a & FILE_ATTRIBUTE_DIRECTORY) {
-        if (!::RemoveDirectoryA(path.c_str())) ::DeleteFileA(path.c_str());
+        if (!::RemoveDirectoryW(w.c_str())) ::DeleteFileW(w.c_str());
     } else {
-        ::DeleteFileA(path.c_str());
+        ::DeleteFileW(w.c_str());
     }
 }
 
-DWORD attributes(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
+DWORD attributes(const std::string& path) { return ::GetFileAttributesW(filePath(path).c_str()); }
 
 void setAttributes(const std::string& path, DWORD value) {
-    if (!::SetFileAttributesA(path.c_str(), value)) fail("SetFileAttributes " + path);
+    if (!::SetFileAttributesW(filePath(path).c_str(), value)) fail("SetFileAttributes " + path);
 }
 
 uint64_t lastWriteTime(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) fail("GetFileAttributesEx " + path);
+    if (!::GetFileAttributesExW(filePath(path).c_str(), GetFileExInfoStandard, &data)) fail("GetFileAttributesEx " + path);
     return uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
 }
 
 void setLastWriteTime(const std::string& path, uint64_t fileTime) {
-    HANDLE h = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE h = ::CreateFileW(filePath(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) fail("open for time " + path);
     FILETIME t{DWORD(fileTime), DWORD(fileTime >> 32)};
     BOOL ok = ::SetFileTime(h, nullptr, nullptr, &t);
@@ -170,19 +193,19 @@ void setLastWriteTime(const std::string& path, uint64_t fileTime) {
 
 std::vector<std::string> listDir(const std::string& path) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = ::FindFirstFileA((path + "\\*").c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW(filePath(path + "\\*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return names;
     do {
-        std::string n = fd.cFileName;
+        std::string n = narrow(fd.cFileName);
         if (n != "." && n != "..") names.push_back(n);
-    } while (::FindNextFileA(h, &fd));
+    } while (::FindNextFileW(h, &fd));
     ::FindClose(h);
     return names;
 }
 
 FileLock::FileLock(const std::string& path)
-    : handle_(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {
+    : handle_(::CreateFileW(filePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {
     if (handle_ == INVALID_HANDLE_VALUE) fail("lock " + path);
 }
 
@@ -227,11 +250,11 @@ Answer pressInOrder(std::vector<int> ids) {
 namespace {
 
 std::string windowText(HWND w) {
-    char text[4096] = {};
+    wchar_t text[4096] = {};
     // WM_GETTEXT crosses processes; GetWindowText would not for controls.
-    ::SendMessageTimeoutA(w, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
-                          nullptr);
-    return text;
+    ::SendMessageTimeoutW(w, WM_GETTEXT, sizeof text / sizeof *text, reinterpret_cast<LPARAM>(text),
+                          SMTO_ABORTIFHUNG, 5000, nullptr);
+    return narrow(text);
 }
 
 std::string className(HWND w) {
@@ -446,10 +469,15 @@ void Process::start(const std::string& exe, const std::string& commandLine, cons
         si.hStdError = errWrite;
     }
     PROCESS_INFORMATION pi{};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    BOOL ok = ::CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, capture, 0, nullptr,
-                               cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+    std::wstring line = widen(commandLine), wideCwd = widen(cwd);
+    STARTUPINFOW siw{};
+    siw.cb = sizeof siw;
+    siw.dwFlags = si.dwFlags;
+    siw.hStdInput = si.hStdInput;
+    siw.hStdOutput = si.hStdOutput;
+    siw.hStdError = si.hStdError;
+    BOOL ok = ::CreateProcessW(widen(exe).c_str(), &line[0], nullptr, nullptr, capture, 0, nullptr,
+                               cwd.empty() ? nullptr : wideCwd.c_str(), &siw, &pi);
     DWORD error = ::GetLastError();
     if (outWrite) ::CloseHandle(outWrite);
     if (errWrite) ::CloseHandle(errWrite);

@@ -22,6 +22,14 @@ namespace e2e {
 using Bytes = std::vector<uint8_t>;
 
 // ---- paths ----------------------------------------------------------------
+//
+// Paths, names and box texts are UTF-8 here, so that a test can name a file
+// in any script; the harness calls the wide API, with the "\\?\" form for
+// long paths. What a program writes to standard output stays the bytes it
+// wrote.
+
+std::wstring widen(const std::string& utf8);
+std::string narrow(const std::wstring& wide);
 
 std::string toWindowsPath(const std::string& unixPath);  // "/a/b" -> "Z:\a\b"
 // The installation set under test: this build's, or, when the environment

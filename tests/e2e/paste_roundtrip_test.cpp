@@ -7,41 +7,10 @@
 
 #include "harness.h"
 #include "paste_blocks.h"
+#include "tree_compare.h"
 
 namespace e2e {
 namespace {
-
-using Lines = std::vector<std::string>;
-
-Lines sortedNames(const std::string& folder) {
-    Lines names = listDir(folder);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Walks both folders side by side; returns how many entries it compared.
-size_t expectSameTree(const std::string& source, const std::string& pasted) {
-    const Lines names = sortedNames(source);
-    EXPECT_EQ(sortedNames(pasted), names) << source;
-    size_t compared = 0;
-    for (const std::string& name : names) {
-        const std::string a = source + "\\" + name, b = pasted + "\\" + name;
-        SCOPED_TRACE(b);
-        ++compared;
-        if (isDir(a)) {
-            EXPECT_TRUE(isDir(b));
-            EXPECT_EQ(attributes(b) & 0x27, attributes(a) & 0x27);
-            compared += expectSameTree(a, b);
-        } else {
-            EXPECT_TRUE(exists(b) && !isDir(b));
-            if (!exists(b) || isDir(b)) continue;
-            EXPECT_TRUE(readFile(a) == readFile(b)) << "content differs";
-            EXPECT_EQ(lastWriteTime(b), lastWriteTime(a));
-            EXPECT_EQ(attributes(b) & 0x27, attributes(a) & 0x27);
-        }
-    }
-    return compared;
-}
 
 const uint64_t kOld = 0x01A1B2C3D4E5F6A7;  // the late 1970s, odd 100-ns digits
 

@@ -42,6 +42,33 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
+// The paste reads name fields into UTF-16 in the local code page. Here a
+// double-byte character becomes one unit above 0xFF, which keeps its two
+// bytes, and a single byte the unit of its value; toBytes gives the bytes
+// back, so that the paths the steps get are checked byte by byte below.
+std::u16string decodeShiftJis(const char* name) {
+    std::u16string out;
+    for (const char* p = name; *p; ++p) {
+        auto c = static_cast<unsigned char>(*p);
+        if (shiftJisLead(c) && p[1]) {
+            out.push_back(char16_t(0x8000 | (c & 0x7F) << 8 | static_cast<unsigned char>(p[1])));
+            ++p;
+        } else {
+            out.push_back(char16_t(c));
+        }
+    }
+    return out;
+}
+
+std::string toBytes(const std::u16string& text) {
+    std::string out;
+    for (char16_t u : text) {
+        if (u > 0xFF) out += char(0x80 | (u >> 8 & 0x7F));
+        out += char(u & 0xFF);
+    }
+    return out;
+}
+
 // What every name that reaches a step must be, checked here without the
 // checker's own code: not empty, no separator, drive or stream mark outside
 // a double-byte character, no dots-only name.
@@ -147,7 +174,8 @@ public:
     MemorySteps(const uint8_t* block, size_t length, tw::LeadBytePredicate lead, bool force, uint32_t answers)
         : block_(block), length_(length), lead_(lead), force_(force), answers_(answers) {}
 
-    bool restoreFolder(const std::string& path, const tw::FolderInfo& info) override {
+    bool restoreFolder(const std::u16string& wide, const tw::FolderInfo& info) override {
+        const std::string path = toBytes(wide);
         checkNameField(info.name);
         std::string parent, name;
         splitPath(path, lead_, parent, name);
@@ -170,7 +198,8 @@ public:
         }
     }
 
-    bool restoreFile(const std::string& path, const tw::FileInfo& info, const tw::FileBytes& stored) override {
+    bool restoreFile(const std::u16string& wide, const tw::FileInfo& info, const tw::FileBytes& stored) override {
+        const std::string path = toBytes(wide);
         checkNameField(info.name);
         std::string parent, name;
         splitPath(path, lead_, parent, name);
@@ -253,14 +282,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* p = block.data();
     const size_t length = block.size();
     tw::LeadBytePredicate lead = (mode & 2) ? shiftJisLead : tw::noLeadBytes;
+    const tw::NameRules names(lead, (mode & 2) ? decodeShiftJis : tw::decodeLatin1);
+    const std::u16string root = tw::decodeLatin1(kRoot);
     MemorySteps steps(p, length, lead, (mode & 4) != 0, mode >> 3);
     try {
         if (mode & 1) {
-            tw::walkSingleFileBlock(p, length, kRoot, lead, steps);
+            tw::walkSingleFileBlock(p, length, root, names, steps);
         } else {
             check(tw::rowsToReserve(tw::TreeBlockReader(p, length), length) <= length / tw::kFolderRecordSize + 1);
             std::vector<tw::PlacedEntry> placed;
-            tw::walkTreeBlock(p, length, kRoot, lead, steps, placed);
+            tw::walkTreeBlock(p, length, root, names, steps, placed);
             check(placed.empty());
         }
     } catch (const char* text) {

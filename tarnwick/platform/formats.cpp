@@ -1,18 +1,12 @@
-#include "frontend.h"
+#include "formats.h"
 
 #include <cstdio>
 
-#include "../../common/handles.h"
-#include "console.h"
+#include "command.h"
 
 namespace tw {
 
 FormatTable formatTable;
-
-int messageBox(const char* text, UINT type) {
-    console().flush();
-    return ::MessageBoxA(nullptr, text, "Tarnwick", type);
-}
 
 bool registerFormats() {
     for (uint32_t index = 1; index <= kFormatCount; ++index) {
@@ -24,16 +18,11 @@ bool registerFormats() {
             return false;
         }
     }
-    return true;
-}
-
-bool clearClipboard() {
-    clipboard_session clipboard;
-    if (!clipboard) {
-        messageBox("Error opening clipboard.", MB_ICONWARNING);
+    formatTable.names = ::RegisterClipboardFormatA("Tarnwick_Names");
+    if (formatTable.names == 0) {
+        messageBox("Error registering Tarnwick clipboard formats.", MB_ICONERROR);
         return false;
     }
-    ::EmptyClipboard();
     return true;
 }
 
