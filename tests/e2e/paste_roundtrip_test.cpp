@@ -70,6 +70,8 @@ TEST(RoundTrip, TreeOfEveryKindOfEntry) {
     makeSource(src.path());
     copy({src / "top", src / "loose.dat"});
     ASSERT_TRUE(getClipboard("Tarnwick_2").has_value());
+    // A tree of plain-ASCII names has no exact names beside its block.
+    EXPECT_FALSE(getClipboard("Tarnwick_Names").has_value());
     ClipboardSnapshot copied = snapshotClipboard();
 
     RunResult r = runTarnwick({"/PASTE", one.path()});
@@ -118,28 +120,31 @@ TEST(RoundTrip, SingleFiles) {
 
 #ifdef TW_PEER_RUNS
 // The x64 build and the 32-bit one write the same bytes for the same tree,
-// and each pastes what the other copied.
+// exact names beside it included, and each pastes what the other copied.
 TEST(RoundTrip, AcrossBuilds) {
     TempDir src;
     makeSource(src.path());
+    writeFile(src / u8"top\\Отчёт 😀.txt", "exact names travel beside the block");
     const std::vector<std::string> paths = {src / "top", src / "loose.dat"};
     struct Build {
         const char* name;
         std::string exe;
     } const builds[] = {{"x64", tarnwickExe()}, {"32-bit", peerTarnwickExe()}};
-    std::optional<Bytes> blocks[2];
+    std::optional<Bytes> blocks[2], names[2];
     for (int copier = 0; copier < 2; ++copier) {
         SCOPED_TRACE(std::string("copied by the ") + builds[copier].name + " build");
         RunResult c = run(builds[copier].exe, paths);
         ASSERT_EQ(c.exitCode, 0u) << c.out;
         blocks[copier] = getClipboard("Tarnwick_2");
-        ASSERT_TRUE(blocks[copier].has_value());
+        names[copier] = getClipboard("Tarnwick_Names");
+        ASSERT_TRUE(blocks[copier].has_value() && names[copier].has_value());
         TempDir dest;
         RunResult p = run(builds[1 - copier].exe, {"/FORCEPASTE", dest.path()});
         expectPasted(p, expectSameTree(src.path(), dest.path()));
     }
     EXPECT_TRUE(*blocks[0] == *blocks[1]) << "blocks of " << blocks[0]->size() << " and " << blocks[1]->size()
                                           << " bytes differ";
+    EXPECT_TRUE(*names[0] == *names[1]);
 }
 #endif
 
