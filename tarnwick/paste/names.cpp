@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 namespace tw {
 
@@ -18,36 +19,47 @@ bool forbiddenSingleByte(unsigned char c) {
     return std::strchr("\\/:<>\"|?*", c) != nullptr;
 }
 
-char upper(unsigned char c) {
-    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : char(c);
+// Only ASCII letters fold: the device names are ASCII words.
+template <class Ch>
+unsigned upper(Ch c) {
+    unsigned u = static_cast<typename std::make_unsigned<Ch>::type>(c);
+    return u >= 'a' && u <= 'z' ? u - 'a' + 'A' : u;
 }
 
-bool equalsUpper(const char* s, size_t n, const char* word) {
+template <class Ch>
+bool equalsUpper(const Ch* s, size_t n, const char* word) {
     if (std::strlen(word) != n) return false;
     for (size_t i = 0; i < n; ++i)
-        if (upper(static_cast<unsigned char>(s[i])) != word[i]) return false;
+        if (upper(s[i]) != static_cast<unsigned char>(word[i])) return false;
     return true;
 }
 
 // The part before the first dot, trailing blanks dropped, names a device for
-// the Win32 path layer: "nul", "CON.txt", "com1 .log", "LPT\xB9".
-bool reservedDeviceName(const char* name) {
+// the Win32 path layer: "nul", "CON.txt", "com1 .log", "LPT\xB9". Bytes and
+// UTF-16 units alike: the superscript digits are B9, B2 and B3 in code page
+// 1252 and U+00B9, U+00B2, U+00B3.
+template <class Ch>
+bool reservedDevice(const Ch* name, size_t length) {
     size_t n = 0;
-    while (name[n] && name[n] != '.') ++n;
-    while (n > 0 && name[n - 1] == ' ') --n;
+    while (n < length && name[n] != Ch('.')) ++n;
+    while (n > 0 && name[n - 1] == Ch(' ')) --n;
     static const char* const kWords[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     for (const char* word : kWords)
         if (equalsUpper(name, n, word)) return true;
     if (n == 4 && (equalsUpper(name, 3, "COM") || equalsUpper(name, 3, "LPT"))) {
-        auto digit = static_cast<unsigned char>(name[3]);
+        unsigned digit = upper(name[3]);
         if (digit >= '0' && digit <= '9') return true;
-        // Windows also counts the superscript digits, bytes B9, B2 and B3 in
-        // code page 1252. Refused whatever the code page: a little strict
-        // elsewhere, never unsafe. (Were one of them a lead byte here, its
-        // trail byte would make the part longer than four bytes.)
+        // Windows counts the superscript digits too. For bytes they are
+        // refused whatever the code page: a little strict elsewhere, never
+        // unsafe. (Were one of them a lead byte here, its trail byte would
+        // make the part longer than four bytes.)
         if (digit == 0xB9 || digit == 0xB2 || digit == 0xB3) return true;
     }
     return false;
+}
+
+bool reservedDeviceName(const char* name) {
+    return reservedDevice(name, std::strlen(name));
 }
 
 }  // namespace
@@ -89,6 +101,26 @@ bool endsWithBackslash(const char* text, LeadBytePredicate isLeadByte) {
         }
     }
     return backslash;
+}
+
+bool isReservedDeviceName(const char* name, size_t length) {
+    return reservedDevice(name, length);
+}
+
+bool isSafeWideName(const char16_t* name, size_t units) {
+    if (!name || units == 0 || units > kMaxNameUnits) return false;
+    bool onlyDots = true;
+    for (size_t i = 0; i < units; ++i) {
+        char16_t c = name[i];
+        // Surrogates, paired or not, are ordinary units here: a Windows name
+        // is any sequence of units, valid Unicode or not.
+        if (c < 0x80 && forbiddenSingleByte(static_cast<unsigned char>(c))) return false;
+        if (c != u'.') onlyDots = false;
+    }
+    if (onlyDots) return false;
+    char16_t last = name[units - 1];
+    if (last == u'.' || last == u' ') return false;
+    return !reservedDevice(name, units);
 }
 
 }  // namespace tw

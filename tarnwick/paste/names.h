@@ -8,9 +8,17 @@
 // page the second byte of a character (which may equal '\\') is not taken
 // for a character of its own. Platform-free: the Windows glue passes
 // IsDBCSLeadByte, tests pass their own.
+//
+// The same rules hold for names in UTF-16 (the exact names that travel
+// beside a block), unit by unit.
 #pragma once
 
+#include <cstddef>
+
 namespace tw {
+
+// The most UTF-16 units in one path component on Windows.
+constexpr size_t kMaxNameUnits = 255;
 
 using LeadBytePredicate = bool (*)(unsigned char byte);
 
@@ -23,5 +31,14 @@ bool isSafeName(const char* name, LeadBytePredicate isLeadByte);
 // True when the text's last character (not merely its last byte, which may
 // be the second half of a double-byte character) is a backslash.
 bool endsWithBackslash(const char* text, LeadBytePredicate isLeadByte);
+
+// True when the first length bytes name a device (CON, nul.txt, COM1 .log,
+// LPT followed by a superscript digit...), whatever follows the first dot.
+bool isReservedDeviceName(const char* name, size_t length);
+
+// The rules of isSafeName for a name of 1 to 255 UTF-16 units: no control
+// character, none of \ / : < > " | ? *, not dots only, no trailing dot or
+// blank, no device. Lone surrogates pass: Windows allows them in names.
+bool isSafeWideName(const char16_t* name, size_t units);
 
 }  // namespace tw
