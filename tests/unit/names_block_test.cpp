@@ -108,7 +108,6 @@ TEST(NamesBlock, SideFormatOfAnotherBlockIsIgnored) {
     } const cases[] = {
         {"shorter than the binding fields", [](Bytes& n, Bytes&) { n.resize(15); }},
         {"unknown version", [](Bytes& n, Bytes&) { storeU32(&n[4], 2); }},
-        {"version 0", [](Bytes& n, Bytes&) { storeU32(&n[4], 0); }},
         {"block one byte longer", [](Bytes&, Bytes& b) { b.push_back(0); }},
         {"block length field", [](Bytes& n, Bytes&) { storeU32(&n[8], 299); }},
         {"a byte of the block changed", [](Bytes&, Bytes& b) { b[150] ^= 1; }},
@@ -146,14 +145,9 @@ TEST(NamesBlock, AnyFaultOfABoundSideFormatIsInvalidData) {
         {"same index twice", [](Bytes& n, uint32_t&) { storeU32(&n[52], 1); }},
         {"indexes descending", [](Bytes& n, uint32_t&) { storeU32(&n[52], 0); }},
         {"index beyond the records", [](Bytes&, uint32_t& count) { count = 2; }},
-        {"dots only", [](Bytes& n, uint32_t&) { putUnits(n, 44, u".."); }},
-        {"backslash", [](Bytes& n, uint32_t&) { putUnits(n, 44, u"a\\"); }},
-        {"slash", [](Bytes& n, uint32_t&) { putUnits(n, 44, u"/a"); }},
-        {"colon", [](Bytes& n, uint32_t&) { putUnits(n, 44, u"C:"); }},
-        {"control character", [](Bytes& n, uint32_t&) { putUnits(n, 44, u"\ta"); }},
-        {"trailing dot", [](Bytes& n, uint32_t&) { putUnits(n, 44, u"a."); }},
-        {"trailing blank", [](Bytes& n, uint32_t&) { putUnits(n, 44, u"a "); }},
-        {"device", [](Bytes& n, uint32_t&) { putUnits(n, 64, u"NUL.x"); }},
+        // The name rules themselves are tested with isSafeWideName.
+        {"a dots-only name", [](Bytes& n, uint32_t&) { putUnits(n, 44, u".."); }},
+        {"a device name", [](Bytes& n, uint32_t&) { putUnits(n, 64, u"NUL.x"); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
