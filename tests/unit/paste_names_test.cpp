@@ -1,5 +1,6 @@
 // Names from a clipboard block: only one plain path component is accepted,
-// and double-byte characters are walked as one character each.
+// and double-byte characters are walked as one character each. The exact
+// names in UTF-16 follow the same rules.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -92,7 +93,40 @@ TEST(PasteNames, OnePathComponentOnly) {
     for (const NameCase& c : cases) {
         EXPECT_EQ(isSafeName(c.name, noLeadBytes), c.single) << "single-byte: \"" << c.name << "\"";
         EXPECT_EQ(isSafeName(c.name, shiftJisLead), c.dbcs) << "Shift-JIS: \"" << c.name << "\"";
+        // Read as Latin-1, every byte is the UTF-16 unit of the same value,
+        // and the wide rules must answer as the single-byte ones.
+        std::u16string wide;
+        for (const char* p = c.name; *p; ++p) wide += char16_t(static_cast<unsigned char>(*p));
+        EXPECT_EQ(isSafeWideName(wide.data(), wide.size()), c.single) << "UTF-16: \"" << c.name << "\"";
     }
+}
+
+TEST(PasteNames, WideNamesAreUnitsNotCharacters) {
+    struct Case {
+        std::u16string name;
+        bool safe;
+    } const cases[] = {
+        {u"\u041e\u0442\u0447\u0451\u0442.txt", true},  // Cyrillic
+        {u"\U0001F600.txt", true},                    // a surrogate pair
+        {u"a\xD800", true},                           // lone surrogates are names too
+        {u"\xDC00.", false},
+        {u"e\u0301", true},                           // a combining mark
+        {u"\uFF0E\uFF0E", true},                      // fullwidth full stops are no dots
+        {u"a\uFF3Cb", true},                          // nor is a fullwidth backslash a separator
+        {u"\uFF23\uFF2F\uFF2E", true},                // nor fullwidth CON a device
+        {u"a\u3000", true},                           // only the ASCII blank trails away
+        {std::u16string(255, u'\u4E2D'), true},
+        {std::u16string(256, u'\u4E2D'), false},
+        {std::u16string(u"a\0b", 3), false},          // an embedded NUL
+        {u"COM\u00B9", false},
+        {u"lpt\u00B3 .txt", false},
+        {u"COM\u2074", true},                         // only 1, 2 and 3 have the Latin-1 forms
+        {u"\u0100.\u0101.", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(isSafeWideName(c.name.data(), c.name.size()), c.safe) << testing::PrintToString(c.name);
+    EXPECT_FALSE(isSafeWideName(nullptr, 0));
+    EXPECT_FALSE(isSafeWideName(u"", 0));
 }
 
 TEST(PasteNames, DoubleByteTrailBytesAreNotSeparators) {
