@@ -268,19 +268,41 @@ TEST(Paste, ClipboardWithoutTarnwickData) {
     EXPECT_TRUE(listDir(dest.path()).empty());
 }
 
+// Another program holds the clipboard from before the paste starts until
+// a while after it has said it reads the clipboard. A moment is waited out;
+// a program that keeps holding it ends the paste before anything is made.
 TEST(Paste, ClipboardHeldByAnotherProgram) {
-    TempDir dest;
     putClipboard("Tarnwick_2", treeBlock({Entry::file(-1, "x.txt", "x")}));
-    RunResult r;
-    {
-        ClipboardHolder holder;
-        r = paste(dest.path());
+    struct Case {
+        DWORD heldMs;
+        bool pasted;
+    } const cases[] = {{200, true}, {5000, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.heldMs);
+        TempDir dest;
+        RunResult r;
+        {
+            ClipboardHolder holder;
+            DWORD readingAt = 0;
+            RunOptions o;
+            o.watch = [&](const std::string& out) {
+                if (!readingAt && out.find("Reading clipboard...\n") != std::string::npos) readingAt = ::GetTickCount();
+                if (readingAt && ::GetTickCount() - readingAt >= c.heldMs) holder.release();
+            };
+            r = paste(dest.path(), o);
+        }
+        if (c.pasted) {
+            expectSuccess(r);
+            EXPECT_EQ(r.lines, pasteOutput({dest / "x.txt"}));
+            EXPECT_EQ(readFile(dest / "x.txt"), "x");
+            continue;
+        }
+        expectFailure(r, "Error opening clipboard.");
+        EXPECT_EQ(r.lines, Lines{"Reading clipboard..."});
+        EXPECT_TRUE(listDir(dest.path()).empty());
+        // Released again: the next paste works.
+        expectSuccess(paste(dest.path()));
     }
-    expectFailure(r, "Error opening clipboard.");
-    EXPECT_EQ(r.lines, Lines{"Reading clipboard..."});
-    EXPECT_TRUE(listDir(dest.path()).empty());
-    // Released again: the next paste works.
-    expectSuccess(paste(dest.path()));
 }
 
 TEST(Paste, FolderStandingWhereAFileGoes) {
