@@ -13,9 +13,10 @@ namespace tw {
 
 namespace {
 
-// Items that may wait behind the file at the front. Each holds a path and,
-// once packed, a record; the stored bytes are kept until the block is built
-// in any case.
+// Items that may wait behind the file at the front: files, folders and
+// progress text alike (a large file followed by a tree of folders would
+// otherwise queue the whole tree). Each holds a path and, once packed, a
+// record; the stored bytes are kept until the block is built in any case.
 constexpr size_t kMaxQueued = 1024;
 
 // File content in hand at once, beyond the stored forms: a file's bytes and
@@ -137,7 +138,7 @@ void PackQueue::write(const std::string& text) {
     if (items_.empty())
         console().write(text);
     else
-        items_.push_back(Item{text, nullptr, nullptr});
+        queue(Item{text, nullptr, nullptr});
 }
 
 void PackQueue::write(char c) { write(std::string(1, c)); }
@@ -152,9 +153,14 @@ int32_t PackQueue::folder(std::unique_ptr<FolderRecord> record) {
             console().write('>');
         });
     } else {
-        items_.push_back(Item{std::string(), std::move(record), nullptr});
+        queue(Item{std::string(), std::move(record), nullptr});
     }
     return index;
+}
+
+void PackQueue::queue(Item item) {
+    items_.push_back(std::move(item));
+    emitUntil(kMaxQueued - 1);
 }
 
 void PackQueue::file(const std::string& path, int32_t parentIndex, uint32_t attributes, const std::string& name) {
@@ -188,8 +194,12 @@ void PackQueue::file(const std::string& path, int32_t parentIndex, uint32_t attr
 }
 
 void PackQueue::drain() {
-    if (!failed_) emitUntil(0);
+    if (failed_) return;
+    emitUntil(0);
+    if (lineCut_) console().endLine();
 }
+
+size_t PackQueue::waiting() const { return items_.size(); }
 
 void PackQueue::emitReady() {
     while (!failed_ && !items_.empty() && emitFront(false)) {

@@ -45,8 +45,10 @@ public:
     PackQueue(const PackQueue&) = delete;
     PackQueue& operator=(const PackQueue&) = delete;
 
-    // Progress text of the walk. Never raises a file's failure, so a line
-    // can be ended from a destructor.
+    // Each of these waits for the file at the front while too much waits
+    // behind it, and then raises that file's failure if it failed.
+    //
+    // Progress text of the walk.
     void write(const std::string& text);
     void write(char c);
     // A folder's record, appended to the list in its turn and followed by
@@ -54,10 +56,17 @@ public:
     int32_t folder(std::unique_ptr<FolderRecord> record);
     // A file: ": ", its size and, once packed, the rest of its line.
     void file(const std::string& path, int32_t parentIndex, uint32_t attributes, const std::string& name);
+
+    // A failure of the walk itself cut its current line. Allocates nothing
+    // and raises nothing, so it can be called while a std::bad_alloc
+    // unwinds; drain ends the line after what came before it.
+    void cutLine() noexcept { lineCut_ = true; }
     // Hands over everything still queued, waiting for files still being
     // packed, and raises the first failure among them. After a failure
     // of the walk itself this shows what the walk met before it.
     void drain();
+    // Items waiting behind the file at the front (for tests).
+    size_t waiting() const;
 
 private:
     struct Job;
@@ -67,6 +76,7 @@ private:
 
     void emitReady();
     void emitUntil(size_t left);
+    void queue(Item item);
     bool emitFront(bool wait);
     void showLine(Job& job, int upTo);
     void finishLine(Job& job);
@@ -85,6 +95,7 @@ private:
     int32_t entries_ = 0;
     uint64_t nextSeq_ = 0;
     bool failed_ = false;
+    bool lineCut_ = false;
 
     // Shared with the workers.
     std::mutex lock_;
