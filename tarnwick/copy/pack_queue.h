@@ -31,7 +31,8 @@ namespace tw {
 
 // Files packed at once: one per processor, or TARNWICK_PACK_THREADS (1 to
 // 64) when it is set. That variable is a test and diagnostic aid: the
-// output and the block are the same with any number.
+// output and the block are the same with any number. The queue starts no
+// more workers than its memory allows (16, or 6 in the 32-bit build).
 unsigned packThreads();
 
 class PackQueue {
@@ -104,6 +105,7 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<uint64_t> firstFailure_{UINT64_MAX};
     uint64_t memoryInUse_ = 0;
+    uint64_t memoryForFiles_ = 0;  // what the workers' scratch leaves
     std::set<uint64_t> waitingForMemory_;
     std::vector<std::thread> workers_;
     PackScratch scratch_;  // the walking thread's, when it packs
