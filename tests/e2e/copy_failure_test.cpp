@@ -105,12 +105,14 @@ TEST(CopyFailure, FolderThatCannotBeListed) {
 // A file whose length changes while it is read: each copy either stores a
 // record whose size and CRC-32 describe exactly the bytes stored, or fails
 // with its message and leaves the clipboard as it was. Never a record that
-// disagrees with its bytes.
+// disagrees with its bytes. The changes are counted while the copies run:
+// without any, the test would show nothing.
 TEST(CopyFailure, FileThatGrowsOrShrinksWhileRead) {
     TempDir dir;
     const std::string path = dir / "moving.bin";
     writeFile(path, randomBytes(12 << 20, 5));
     std::atomic<bool> stop{false};
+    std::atomic<uint32_t> changes{0};
     std::thread changer([&] {
         HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_EXISTING, 0, nullptr);
@@ -119,7 +121,7 @@ TEST(CopyFailure, FileThatGrowsOrShrinksWhileRead) {
             LARGE_INTEGER at;
             at.QuadPart = (i % 2) ? 20 << 20 : 4 << 20;
             ::SetFilePointerEx(h, at, nullptr, FILE_BEGIN);
-            ::SetEndOfFile(h);
+            if (::SetEndOfFile(h)) ++changes;
             if (i % 2) {
                 const Bytes tail = randomBytes(4096, i);
                 DWORD written = 0;
@@ -132,11 +134,14 @@ TEST(CopyFailure, FileThatGrowsOrShrinksWhileRead) {
         if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
     });
     int stored = 0, refused = 0;
+    uint32_t changedDuringCopies = 0;
     for (int run = 0; run < 8; ++run) {
         SCOPED_TRACE(run);
         putMarker();
         const ClipboardSnapshot before = snapshotClipboard();
+        const uint32_t changesBefore = changes;
         RunResult r = runTarnwick({path});
+        changedDuringCopies += changes - changesBefore;
         if (r.exitCode != 0) {
             ++refused;
             ASSERT_EQ(r.boxes.size(), 1u) << r.out;
@@ -152,7 +157,9 @@ TEST(CopyFailure, FileThatGrowsOrShrinksWhileRead) {
     }
     stop = true;
     changer.join();
-    std::printf("[ figures  ] a file changing length while read: %d copies stored, %d refused\n", stored, refused);
+    EXPECT_GT(changedDuringCopies, 0u) << "the file never changed while it was copied";
+    std::printf("[ figures  ] a file changing length while read: %d copies stored, %d refused, %u changes\n", stored,
+                refused, changedDuringCopies);
 }
 
 // With several threads the files after a failing one are being packed when
@@ -364,7 +371,7 @@ TEST(CopyLinks, PlainFolderSharingTheIdentityOfAnOuterOneIsCopied) {
     TempDir dir;
     UnixEntries unix;
     makeDir(dir / "m");
-    if (!unix.mountTmpfs(dir / "m")) GTEST_SKIP() << "this process may not mount a file system";
+    if (!unix.mountTmpfs(dir / "m")) GTEST_SKIP() << "needs root: this process may not mount a file system";
     makeDir(dir / "m\\a");  // the first folder of one file system...
     makeDir(dir / "m\\a\\mnt");
     ASSERT_TRUE(unix.mountTmpfs(dir / "m\\a\\mnt"));

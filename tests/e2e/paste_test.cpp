@@ -410,7 +410,7 @@ TEST(PasteFault, DestinationVolumeFillsUp) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SmallVolume volume(4 << 20);
-        if (!volume.ok()) GTEST_SKIP() << "no small volume: " << volume.error();
+        if (!volume.ok()) GTEST_SKIP() << "needs root: no small volume: " << volume.error();
         const std::string dest = volume.drive() + "\\dest";
         makeDir(dest);
         writeFile(dest + "\\keep.txt", "keep");
@@ -458,7 +458,7 @@ TEST(PasteFault, DestinationFolderThatCannotBeWritten) {
         TempDir dest;
         makeDir(dest / "ro");
         SmallVolume volume(1 << 20, dest / "ro");
-        if (!volume.ok()) GTEST_SKIP() << "no small volume: " << volume.error();
+        if (!volume.ok()) GTEST_SKIP() << "needs root: no small volume: " << volume.error();
         writeFile(dest / "ro\\old.txt", "old");
         ASSERT_TRUE(volume.makeReadOnly());
         const std::vector<Entry> entries = {Entry::file(-1, "first.txt", "first"), Entry::folder(-1, "ro"), c.inside,
