@@ -114,10 +114,17 @@ private:
 
 // The clipboard is a process-wide resource: whoever opens it must close it,
 // on every path, or every other program on the desktop is locked out.
+//
+// Clipboard managers, clipboard history and remote-desktop redirection open
+// the clipboard for a few milliseconds right after every change, so a busy
+// clipboard is tried again for about a second before the open counts as
+// failed.
 class clipboard_session {
 public:
-    explicit clipboard_session(HWND owner = nullptr) noexcept
-        : open_(::OpenClipboard(owner) != FALSE) {}
+    static constexpr int kOpenAttempts = 10;
+    static constexpr DWORD kOpenPauseMs = 100;
+
+    explicit clipboard_session(HWND owner = nullptr) noexcept : open_(openWithRetries(owner)) {}
     ~clipboard_session() { close(); }
     clipboard_session(const clipboard_session&) = delete;
     clipboard_session& operator=(const clipboard_session&) = delete;
@@ -132,6 +139,14 @@ public:
     }
 
 private:
+    static bool openWithRetries(HWND owner) noexcept {
+        for (int attempt = 1;; ++attempt) {
+            if (::OpenClipboard(owner)) return true;
+            if (attempt == kOpenAttempts) return false;
+            ::Sleep(kOpenPauseMs);
+        }
+    }
+
     bool open_;
 };
 

@@ -6,7 +6,9 @@
 # machine runs no 32-bit code, the 32-bit build is still built and its
 # static checks (PE headers, imports, the zip; its resources, from the x64
 # tree) run.
-# Prints CTest's summaries and exits non-zero when anything failed.
+# Prints CTest's summaries and the tests that did not run, and exits
+# non-zero when anything failed, or when, run as root, a test that needs
+# only root was skipped (scripts/test-summary.py).
 #   TW_BUILD_DIR, TW_BUILD_DIR_X64, TW_NATIVE_BUILD_DIR   build folders
 #       (default build/win32, build/win64, build/native); each Windows
 #       build's Wine prefix is wine-test inside its folder
@@ -38,7 +40,11 @@ xvfb_log=$(mktemp)
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >"$xvfb_log" 2>&1 &
 xvfb_pid=$!
 
+# CTest's JUnit files, for the list of tests that did not run.
+junit_dir=$(mktemp -d)
+
 cleanup() {
+    rm -rf "$junit_dir"
     for arch in $builds; do
         (TW_ARCH=$arch TW_WINEPREFIX=$(tree_of "$arch")/wine-test
          . "$root/scripts/wine-env.sh"; tw_wineserver -k >/dev/null 2>&1) || true
@@ -64,7 +70,7 @@ echo "test: X display $DISPLAY"
 
 status=0
 echo "==== native unit tests"
-ctest --test-dir "$native_dir" --output-on-failure "$@" || status=1
+ctest --test-dir "$native_dir" --output-on-failure --output-junit "$junit_dir/native.xml" "$@" || status=1
 
 for arch in $builds; do
     dir=$(tree_of "$arch")
@@ -77,7 +83,7 @@ for arch in $builds; do
         tw_wineserver -k >/dev/null 2>&1 || true
         tw_wine_prepare || exit 3
         tw_wine_keep_session "$dir/tools/session_keeper.exe"
-        ctest --test-dir "$dir" --output-on-failure "$@" || exit 1
+        ctest --test-dir "$dir" --output-on-failure --output-junit "$junit_dir/$arch.xml" "$@" || exit 1
         tw_wineserver -k >/dev/null 2>&1 || true
     ); then
         status=1
@@ -85,8 +91,13 @@ for arch in $builds; do
 done
 if ! tw_machine_runs_i386; then
     echo "==== 32-bit build: static checks"
-    ctest --test-dir "$win32_dir/tests/static" --output-on-failure "$@" || status=1
+    ctest --test-dir "$win32_dir/tests/static" --output-on-failure --output-junit "$junit_dir/win32-static.xml" \
+        "$@" || status=1
 fi
+
+# Skipped tests are listed; one that needs only root fails the run as root.
+python3 "$root/scripts/test-summary.py" native="$junit_dir/native.xml" win32="$junit_dir/win32.xml" \
+    x64="$junit_dir/x64.xml" win32-static="$junit_dir/win32-static.xml" || status=1
 
 if [ "$status" = 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME TESTS FAILED"; fi
 exit $status

@@ -65,6 +65,31 @@ void deleteRetrying(const char* path) {
     }
 }
 
+// Copies a file that is about to be overwritten to a fresh name in the temp
+// folder, so that a roll-back can put it back as it was. False, with
+// nothing left behind, when that cannot be done.
+bool keepAside(const char* path, char (&kept)[MAX_PATH]) {
+    char temp[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH, temp);
+    kept[0] = '\0';
+    if (length == 0 || length >= MAX_PATH || !GetTempFileNameA(temp, "tws", 0, kept)) {
+        kept[0] = '\0';
+        return false;
+    }
+    if (CopyFileA(path, kept, FALSE)) return true;
+    DeleteFileA(kept);
+    kept[0] = '\0';
+    return false;
+}
+
+// Gone already when it was moved back; a read-only copy is deleted too.
+void discardKeptAside(char* kept) {
+    if (!kept[0]) return;
+    SetFileAttributesA(kept, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(kept);
+    kept[0] = '\0';
+}
+
 }  // namespace
 
 bool programFilePath(int index, char (&path)[MAX_PATH]) {
@@ -96,15 +121,30 @@ void copyProgramFiles(InstallAttempt& attempt) {
         // already in place. Copying it onto itself would fail; left alone,
         // it is not this attempt's to remove in a roll-back either.
         if (sameFile(from, target)) continue;
+        // A file of the same name (another copy's, an earlier version) is
+        // overwritten, but only once it is safe elsewhere.
+        if (GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES && !keepAside(target, attempt.keptAside[i]))
+            throw "Error copying file.";
         if (!CopyFileA(from, target, FALSE)) throw "Error copying file.";
         attempt.copied[i] = true;
     }
 }
 
-void undoInstallAttempt(const InstallAttempt& attempt) {
+void undoInstallAttempt(InstallAttempt& attempt) {
     for (int i = 0; i < kProgramFileCount; ++i) {
         char path[MAX_PATH];
-        if (!attempt.copied[i] || !programFilePath(i, path)) continue;
+        if (!programFilePath(i, path)) continue;
+        char* kept = attempt.keptAside[i];
+        if (kept[0]) {
+            // Also when the copy over it failed: it may have cut the file
+            // short. A file that cannot be replaced now (read-only, locked)
+            // could not have been written then either, so its copy aside is
+            // only kept when this attempt did overwrite it.
+            if (MoveFileExA(kept, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) || !attempt.copied[i])
+                discardKeptAside(kept);
+            continue;
+        }
+        if (!attempt.copied[i]) continue;
         try {
             deleteRetrying(path);
         } catch (...) {
@@ -113,6 +153,10 @@ void undoInstallAttempt(const InstallAttempt& attempt) {
     // Only a folder this attempt made; it fails harmlessly if a file in it
     // could not be deleted.
     if (attempt.createdFolder) RemoveDirectoryA(installFolder);
+}
+
+void discardKeptAside(InstallAttempt& attempt) {
+    for (char* kept : attempt.keptAside) discardKeptAside(kept);
 }
 
 void deleteProgramFiles() {
@@ -147,6 +191,7 @@ void applySetup() {
                 programFilePath(kSetupExe, setupPath);
                 writeRegistryEntries(UninstallEntries, rowCount(UninstallEntries), setupPath);
                 installed = true;
+                discardKeptAside(attempt);
             } catch (...) {
                 // Leave no half installation behind, and nothing else gone
                 // either: only what this attempt created is removed. The user

@@ -49,15 +49,21 @@ bool programFilePath(int index, char (&path)[MAX_PATH]);
 
 // What one installation attempt put in place, so that its roll-back can
 // remove exactly that: files of an earlier installation, or the installation
-// set itself when it is the chosen folder, are none of its business.
+// set itself when it is the chosen folder, are none of its business. A file
+// that was there before is copied aside to the temp folder before it is
+// overwritten, and the roll-back puts that copy back.
 struct InstallAttempt {
     bool createdFolder = false;
     bool copied[kProgramFileCount] = {};
+    char keptAside[kProgramFileCount][MAX_PATH] = {};  // "" when nothing was there
 };
 
 void copyProgramFiles(InstallAttempt& attempt);
-// Never throws: a roll-back removes what it can and is otherwise silent.
-void undoInstallAttempt(const InstallAttempt& attempt);
+// Never throws: a roll-back removes what it can and is otherwise silent. A
+// copy aside that cannot be put back stays in the temp folder.
+void undoInstallAttempt(InstallAttempt& attempt);
+// After a successful installation: the copies aside are not needed.
+void discardKeptAside(InstallAttempt& attempt);
 void deleteProgramFiles();
 void applySetup();
 

@@ -19,11 +19,13 @@ namespace {
 
 // Ends the current progress line exactly once, also when an error unwinds
 // the walk, so that the console is tidy before the message box appears.
+// Unwinding, the line is only marked cut: writing could allocate, and a
+// second std::bad_alloc while one unwinds would end the process.
 class ProgressLine {
 public:
     explicit ProgressLine(PackQueue& queue) : queue_(queue) {}
     ~ProgressLine() {
-        if (open_) queue_.write('\n');
+        if (open_) queue_.cutLine();
     }
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;

@@ -61,6 +61,13 @@ class PackScratch {
 public:
     // Files up to this size use the kept buffers.
     static constexpr uint32_t kKeptSize = 1 << 20;
+    // What one scratch can grow to: the two kept buffers and the state of
+    // a level-9 compressor (about 256 KiB), rounded up.
+    static constexpr uint64_t kMemory = 2 * uint64_t(kKeptSize) + (320u << 10);
+    // What packing a file takes beyond its thread's scratch while its
+    // content and then its compressed stream are in hand: nothing for a
+    // file the kept buffers hold.
+    static constexpr uint64_t memoryBeyond(uint32_t size) { return size <= kKeptSize ? 0 : 2 * uint64_t(size); }
 
     PackScratch();
     ~PackScratch();

@@ -13,16 +13,23 @@ namespace tw {
 
 namespace {
 
-// Items that may wait behind the file at the front. Each holds a path and,
-// once packed, a record; the stored bytes are kept until the block is built
-// in any case.
+// Items that may wait behind the file at the front: files, folders and
+// progress text alike (a large file followed by a tree of folders would
+// otherwise queue the whole tree). Each holds a path and, once packed, a
+// record; the stored bytes are kept until the block is built in any case.
 constexpr size_t kMaxQueued = 1024;
 
-// File content in hand at once, beyond the stored forms: a file's bytes and
-// then its compressed stream, up to twice this. A larger file waits until
-// it can be alone. (Each thread's PackScratch adds about 2.3 MiB of its own
-// for small files.)
-constexpr uint64_t kMemoryBudget = 16u << 20;
+// Memory that packing holds beyond the stored forms, all threads together:
+// each packing thread's scratch (PackScratch::kMemory, about 2.3 MiB), and
+// the content and compressed stream of every file too large for its
+// thread's scratch. A file that needs more than what the scratch leaves
+// waits until it can be alone. The 32-bit build has the address space of
+// one process for the whole copy, block included.
+constexpr uint64_t kPackMemory = sizeof(void*) > 4 ? 48u << 20 : 24u << 20;
+// Packing threads beyond these would leave too little of that memory for
+// files: at most 16 (x64) or 6 (32-bit) threads, whatever is asked.
+constexpr unsigned kMaxWorkers = sizeof(void*) > 4 ? 16 : 6;
+static_assert(kMaxWorkers * PackScratch::kMemory <= kPackMemory * 4 / 5, "room for files as well");
 
 constexpr unsigned kMaxThreads = 64;
 
@@ -112,11 +119,13 @@ private:
 PackQueue::PackQueue(EntryList& list, unsigned threads) : list_(list) {
     entries_ = int32_t(list.size());
     if (threads <= 1) return;
+    if (threads > kMaxWorkers) threads = kMaxWorkers;
     try {
         for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
     } catch (const std::system_error&) {
         // As many as the system would start; none means packing inline.
     }
+    memoryForFiles_ = kPackMemory - workers_.size() * PackScratch::kMemory;
 }
 
 PackQueue::~PackQueue() { stopAll(); }
@@ -137,7 +146,7 @@ void PackQueue::write(const std::wstring& text) {
     if (items_.empty())
         console().write(text);
     else
-        items_.push_back(Item{text, nullptr, nullptr});
+        queue(Item{text, nullptr, nullptr});
 }
 
 void PackQueue::write(char c) { write(std::wstring(1, wchar_t(c))); }
@@ -152,9 +161,14 @@ int32_t PackQueue::folder(std::unique_ptr<FolderRecord> record) {
             console().write('>');
         });
     } else {
-        items_.push_back(Item{std::wstring(), std::move(record), nullptr});
+        queue(Item{std::wstring(), std::move(record), nullptr});
     }
     return index;
+}
+
+void PackQueue::queue(Item item) {
+    items_.push_back(std::move(item));
+    emitUntil(kMaxQueued - 1);
 }
 
 int32_t PackQueue::file(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const std::string& name) {
@@ -189,8 +203,12 @@ int32_t PackQueue::file(const std::wstring& path, int32_t parentIndex, uint32_t 
 }
 
 void PackQueue::drain() {
-    if (!failed_) emitUntil(0);
+    if (failed_) return;
+    emitUntil(0);
+    if (lineCut_) console().endLine();
 }
+
+size_t PackQueue::waiting() const { return items_.size(); }
 
 void PackQueue::emitReady() {
     while (!failed_ && !items_.empty() && emitFront(false)) {
@@ -304,28 +322,30 @@ void PackQueue::work() {
 bool PackQueue::stopped(const Job& job) const { return stopping_ || job.seq > firstFailure_; }
 
 void PackQueue::reserve(const Job& job, uint32_t size) {
-    if (size == 0) return;
+    const uint64_t need = PackScratch::memoryBeyond(size);
+    if (need == 0) return;
     std::unique_lock<std::mutex> lock(lock_);
     // First come, first served: a large file at the front is not starved by
     // small ones behind it.
     waitingForMemory_.insert(job.seq);
     memoryFreed_.wait(lock, [&] {
         return stopped(job) || (*waitingForMemory_.begin() == job.seq &&
-                                (memoryInUse_ == 0 || memoryInUse_ + size <= kMemoryBudget));
+                                (memoryInUse_ == 0 || memoryInUse_ + need <= memoryForFiles_));
     });
     waitingForMemory_.erase(job.seq);
     bool giveUp = stopped(job);
-    if (!giveUp) memoryInUse_ += size;
+    if (!giveUp) memoryInUse_ += need;
     lock.unlock();
     memoryFreed_.notify_all();
     if (giveUp) throw PackStopped();
 }
 
 void PackQueue::release(uint32_t size) {
-    if (size == 0) return;
+    const uint64_t need = PackScratch::memoryBeyond(size);
+    if (need == 0) return;
     {
         std::lock_guard<std::mutex> lock(lock_);
-        memoryInUse_ -= size;
+        memoryInUse_ -= need;
     }
     memoryFreed_.notify_all();
 }

@@ -31,7 +31,8 @@ namespace tw {
 
 // Files packed at once: one per processor, or TARNWICK_PACK_THREADS (1 to
 // 64) when it is set. That variable is a test and diagnostic aid: the
-// output and the block are the same with any number.
+// output and the block are the same with any number. The queue starts no
+// more workers than its memory allows (16, or 6 in the 32-bit build).
 unsigned packThreads();
 
 class PackQueue {
@@ -45,8 +46,10 @@ public:
     PackQueue(const PackQueue&) = delete;
     PackQueue& operator=(const PackQueue&) = delete;
 
-    // Progress text of the walk. Never raises a file's failure, so a line
-    // can be ended from a destructor.
+    // Each of these waits for the file at the front while too much waits
+    // behind it, and then raises that file's failure if it failed.
+    //
+    // Progress text of the walk.
     void write(const std::wstring& text);
     void write(char c);
     // A folder's record, appended to the list in its turn and followed by
@@ -55,10 +58,17 @@ public:
     // A file: ": ", its size and, once packed, the rest of its line.
     // Returns the index it gets. path is the walk's; name its record name.
     int32_t file(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const std::string& name);
+
+    // A failure of the walk itself cut its current line. Allocates nothing
+    // and raises nothing, so it can be called while a std::bad_alloc
+    // unwinds; drain ends the line after what came before it.
+    void cutLine() noexcept { lineCut_ = true; }
     // Hands over everything still queued, waiting for files still being
     // packed, and raises the first failure among them. After a failure
     // of the walk itself this shows what the walk met before it.
     void drain();
+    // Items waiting behind the file at the front (for tests).
+    size_t waiting() const;
 
 private:
     struct Job;
@@ -68,6 +78,7 @@ private:
 
     void emitReady();
     void emitUntil(size_t left);
+    void queue(Item item);
     bool emitFront(bool wait);
     void showLine(Job& job, int upTo);
     void finishLine(Job& job);
@@ -86,6 +97,7 @@ private:
     int32_t entries_ = 0;
     uint64_t nextSeq_ = 0;
     bool failed_ = false;
+    bool lineCut_ = false;
 
     // Shared with the workers.
     std::mutex lock_;
@@ -94,6 +106,7 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<uint64_t> firstFailure_{UINT64_MAX};
     uint64_t memoryInUse_ = 0;
+    uint64_t memoryForFiles_ = 0;  // what the workers' scratch leaves
     std::set<uint64_t> waitingForMemory_;
     std::vector<std::thread> workers_;
     PackScratch scratch_;  // the walking thread's, when it packs

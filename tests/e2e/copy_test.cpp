@@ -286,8 +286,9 @@ TEST(CopyTreeBlock, MixedTreeByteForByte) {
 }
 
 // Files that take long to pack ahead of many that take none, so that with
-// several threads the later files are packed first: the block and the
-// lines still follow the walk.
+// several threads the later files are packed first, and a stretch of more
+// folders than may wait behind them: the block and the lines still follow
+// the walk.
 TEST(CopyTreeBlock, ManyFilesKeepTheWalkOrderWhateverThePacking) {
     TempDir dir;
     std::string tree = dir / "many";
@@ -305,12 +306,14 @@ TEST(CopyTreeBlock, ManyFilesKeepTheWalkOrderWhateverThePacking) {
     }
     makeDir(tree + "\\part2\\nested");
     writeFile(tree + "\\part2\\nested\\last.txt", repeatedText(5000));
+    makeDir(tree + "\\part3\\stretch");
+    for (int i = 0; i < 400; ++i) makeDir(tree + "\\part3\\stretch\\s" + std::to_string(i));
 
     RunResult r = runEachThreadCount({tree}, putMarker);
     ASSERT_EQ(r.exitCode, 0u) << r.out;
     std::vector<Expected> want;
     expectWalk(tree, tree, "many", -1, want);
-    ASSERT_EQ(want.size(), 1u + 4 + 4 * 31 + 1 + 1);
+    ASSERT_EQ(want.size(), 1u + 4 + 4 * 31 + 1 + 1 + 1 + 400);
     Tree t = readTree(getClipboard("Tarnwick_2").value_or(Bytes()));
     ASSERT_EQ(t.records.size(), want.size());
     std::vector<std::string> lines;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
+#include "paste_blocks.h"
 
 namespace e2e {
 namespace {
@@ -56,23 +57,55 @@ TEST(CommandLine, ClearWhileAnotherProgramHoldsTheClipboard) {
     EXPECT_EQ(getClipboardText(), std::optional<std::string>("still here"));
 }
 
-TEST(CommandLine, PasteNeedsExactlyOnePath) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"/PASTE"}, {"/paste", "a", "b"}, {"/FORCEPASTE"}, {"/ForcePaste", "x", "y", "z"}};
-    for (const auto& args : cases) {
-        SCOPED_TRACE(args[0] + " +" + std::to_string(args.size() - 1));
-        putClipboard("Tarnwick_1", Bytes(292, 0));
+// The paste switches in any case: exactly one path pastes (/FORCEPASTE
+// without asking over an existing file, /PASTE after asking, here answered
+// with Cancel); any other count of paths shows the usage box.
+TEST(CommandLine, PasteSwitchesInAnyCase) {
+    const std::string kDest = "<dest>";
+    enum Outcome { kUsage, kAsked, kForced };
+    const struct Case {
+        std::vector<std::string> args;
+        Outcome outcome;
+    } cases[] = {
+        {{"/PASTE"}, kUsage},
+        {{"/paste", "a", "b"}, kUsage},
+        {{"/FORCEPASTE"}, kUsage},
+        {{"/ForcePaste", "x", "y", "z"}, kUsage},
+        {{"/paste", kDest}, kAsked},
+        {{"/forcePASTE", kDest}, kForced},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " +" + std::to_string(c.args.size() - 1));
+        TempDir dest;
+        writeFile(dest / "f.txt", "old");
+        putClipboard("Tarnwick_1", singleFileBlock(Entry::file(-1, "f.txt", "new")));
         ClipboardSnapshot before = snapshotClipboard();
+        std::vector<std::string> args = c.args;
+        for (std::string& a : args)
+            if (a == kDest) a = dest.path();
         RunResult r = runTarnwick(args);
-        EXPECT_EQ(r.exitCode, kExitUsage);
-        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(snapshotClipboard() == before);
+        if (c.outcome == kForced) {
+            EXPECT_EQ(r.exitCode, 0u);
+            EXPECT_TRUE(r.boxes.empty());
+            EXPECT_EQ(readFile(dest / "f.txt"), "new");
+            continue;
+        }
         ASSERT_EQ(r.boxes.size(), 1u);
         EXPECT_EQ(r.boxes[0].caption, "Tarnwick");
+        EXPECT_EQ(readFile(dest / "f.txt"), "old");
+        if (c.outcome == kAsked) {
+            EXPECT_EQ(r.exitCode, 1u) << "Cancel ends the paste";
+            EXPECT_EQ(r.boxes[0].icon, "question");
+            EXPECT_EQ(r.boxes[0].text.rfind("The file\n\n" + dest / "f.txt" + "\n\nalready exists.", 0), 0u);
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, kExitUsage);
+        EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.boxes[0].text, "Paste path not specified or incorrect.");
         EXPECT_EQ(r.boxes[0].icon, "warning");
         EXPECT_EQ(r.boxes[0].buttons, std::vector<int>{IDOK});
         EXPECT_EQ(r.boxes[0].defaultButton, IDOK);
-        EXPECT_TRUE(snapshotClipboard() == before);
     }
 }
 

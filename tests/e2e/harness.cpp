@@ -626,6 +626,7 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args, cons
         bool ended = p.wait(30);
         if (ended) break;
         r.peakMemory = std::max<uint64_t>(r.peakMemory, p.peakMemory());
+        if (options.watch) options.watch(p.output());
         BoxScan scan{p.pid(), {}};
         ::EnumWindows(scanBoxes, reinterpret_cast<LPARAM>(&scan));
         for (HWND w : scan.found) {
@@ -910,10 +911,14 @@ ClipboardHolder::ClipboardHolder() {
         throw std::runtime_error("clipholder did not take the clipboard: " + std::string(buffer, got));
 }
 
-ClipboardHolder::~ClipboardHolder() {
+ClipboardHolder::~ClipboardHolder() { release(); }
+
+void ClipboardHolder::release() {
+    if (!process_) return;
     ::CloseHandle(input_);  // end of input tells the holder to let go
     if (::WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) ::TerminateProcess(process_, 1);
     ::CloseHandle(process_);
+    process_ = input_ = nullptr;
 }
 
 // ---- registry ---------------------------------------------------------------

@@ -176,6 +176,9 @@ struct RunOptions {
     std::string cwd;
     Answer answer;           // defaultAnswer when empty
     DWORD timeoutMs = 120000;
+    // Called about every 30 ms while the program runs, with its standard
+    // output so far: to act at a point of its progress.
+    std::function<void(const std::string& out)> watch;
 };
 
 // Starts the program, answers each of its boxes, waits for it to end.
@@ -212,6 +215,9 @@ public:
     ~ClipboardHolder();
     ClipboardHolder(const ClipboardHolder&) = delete;
     ClipboardHolder& operator=(const ClipboardHolder&) = delete;
+    // Lets go now rather than when the object goes; the clipboard is closed
+    // when this returns.
+    void release();
 
 private:
     HANDLE process_ = nullptr;

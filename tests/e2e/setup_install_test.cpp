@@ -28,6 +28,16 @@ std::vector<std::string> valueNames(HKEY root, const std::string& subKey) {
     return names;
 }
 
+// Copies that Setup keeps aside in the temp folder while it overwrites files.
+std::vector<std::string> keptAside() {
+    char temp[MAX_PATH] = "";
+    ::GetTempPathA(MAX_PATH, temp);
+    std::vector<std::string> names;
+    for (const std::string& name : listDir(temp))
+        if (name.rfind("tws", 0) == 0) names.push_back(name);
+    return names;
+}
+
 }  // namespace
 
 TEST_F(FirstInstallation, DialogOpensWithDefaultsAndCancelWritesNothing) {
@@ -130,6 +140,7 @@ TEST_F(FirstInstallation, NoOptionsCreatesNoShellEntries) {
     DWORD code = 0;
     auto boxes = installWith(folder, {false, false, false, false}, &code);
     ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Tarnwick setup complete.");
     EXPECT_EQ(code, 0u);
     EXPECT_EQ(regDword(HKEY_LOCAL_MACHINE, kUninstallKey, "ShellIntegrationOptions"), 0u);
     EXPECT_FALSE(exists(sendToLink()));
@@ -171,18 +182,29 @@ TEST_F(FirstInstallation, MissingReadMeRollsBackAndASecondTrySucceeds) {
 
 // A roll-back removes only what its attempt created. Here the chosen
 // folder existed and ReadMe.txt is missing from the set, so everything in
-// the folder afterwards was there before: the user's own files and an
-// earlier ReadMe.txt, or the installation set itself when Setup (started
-// from elsewhere) takes the set from the chosen folder.
+// the folder afterwards was there before, with its content: the user's own
+// files and an earlier ReadMe.txt, the programs of another copy that the
+// attempt had already overwritten, or the installation set itself when
+// Setup (started from elsewhere) takes the set from the chosen folder.
 TEST_F(FirstInstallation, RollBackInAFolderWithOtherFilesKeepsThem) {
-    for (bool chosenIsTheSet : {false, true}) {
-        SCOPED_TRACE(chosenIsTheSet ? "the set's own folder" : "a folder with other files");
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;  // in the chosen folder before
+        bool chosenIsTheSet;
+    } const cases[] = {
+        {"a folder with other files", {{"notes.txt", "mine"}, {"ReadMe.txt", "an earlier installation's"}}, false},
+        {"another copy's programs",
+         {{"Setup.exe", "another Setup"}, {"Tarnwick.exe", "another Tarnwick"}, {"zlib1.dll", "another zlib"}},
+         false},
+        {"the set's own folder", {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         TempDir source;
         copySet(source.path(), {"Setup.exe", "Tarnwick.exe", "zlib1.dll"});
         TempDir other;
-        writeFile(other / "notes.txt", "mine");
-        writeFile(other / "ReadMe.txt", "an earlier installation's");
-        const std::string& folder = chosenIsTheSet ? source.path() : other.path();
+        for (const auto& file : c.files) writeFile(other / file.first, file.second);
+        const std::string& folder = c.chosenIsTheSet ? source.path() : other.path();
         // Name and a digest of the content of every file in the folder.
         auto contents = [&] {
             std::vector<std::string> files;
@@ -191,6 +213,7 @@ TEST_F(FirstInstallation, RollBackInAFolderWithOtherFilesKeepsThem) {
             return files;
         };
         std::vector<std::string> before = contents();
+        const std::vector<std::string> keptBefore = keptAside();
 
         Process p(setupExe(), {}, source.path());
         HWND dialog = waitDialog(p, kEdit);
@@ -201,6 +224,8 @@ TEST_F(FirstInstallation, RollBackInAFolderWithOtherFilesKeepsThem) {
         // No second box for the folder that could not be removed.
         EXPECT_FALSE(waitBox(p, 1000));
         EXPECT_EQ(contents(), before);
+        for (const auto& file : c.files) EXPECT_EQ(readFile(other / file.first), file.second) << file.first;
+        EXPECT_EQ(keptAside(), keptBefore) << "the copies kept aside are put back";
         EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
         press(dialog, IDCANCEL);
         ASSERT_TRUE(p.wait(20000));
@@ -295,11 +320,13 @@ TEST_F(FirstInstallation, ExistingFilesAreOverwritten) {
     makeDir(folder);
     writeFile(folder + "\\ReadMe.txt", "old");
     setAttributes(folder + "\\ReadMe.txt", FILE_ATTRIBUTE_ARCHIVE);
+    const std::vector<std::string> keptBefore = keptAside();
     DWORD code = 0;
     auto boxes = installWith(folder, {false, false, false, true}, &code);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Tarnwick setup complete.");
     EXPECT_TRUE(sameContent(binDir() + "\\ReadMe.txt", folder + "\\ReadMe.txt"));
+    EXPECT_EQ(keptAside(), keptBefore) << "the old ReadMe.txt kept aside is deleted";
 }
 
 // Browse: the chosen folder becomes the parent of the program folder;
