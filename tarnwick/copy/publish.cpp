@@ -5,6 +5,7 @@
 #include "../frontend/console.h"
 #include "../frontend/frontend.h"
 #include "../text/format_size.h"
+#include "../transfer/text_transfer.h"
 #include "entry_list.h"
 #include "messages.h"
 
@@ -21,6 +22,14 @@ void EntryList::publishBlock() {
     // The appends refuse earlier; this guards the allocation itself.
     if (block.length > 0xFFFFFFFF) throw kCopyTooLarge;
     std::vector<BlockEntry> parts = blockEntries();
+
+    if (textCopyRequest().enabled) {
+        // The same block, as text parts, for channels that carry only text.
+        std::vector<uint8_t> bytes(size_t(block.length));
+        writeBlock(bytes.data(), block, parts.data(), parts.size());
+        publishBlockAsText(block.version, bytes.data(), bytes.size(), {}, textCopyRequest().partChars);
+        return;
+    }
 
     unique_hglobal memory(::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, SIZE_T(block.length)));
     if (!memory) throw kNotEnoughMemory;

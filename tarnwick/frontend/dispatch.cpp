@@ -2,6 +2,7 @@
 
 #include "../copy/copy.h"
 #include "../paste/paste.h"
+#include "../transfer/text_transfer.h"
 #include "console.h"
 #include "frontend.h"
 
@@ -19,6 +20,8 @@ void printUsage() {
                     "\tTarnwick  path1 [path2...]\n"
                     "\tTarnwick  /[FORCE]PASTE path\n"
                     "\tTarnwick  /CLEAR\n"
+                    "\tTarnwick  /TEXT[:size] path1 [path2...]\n"
+                    "\tTarnwick  /NEXT [part]\n"
                     "\n");
 }
 
@@ -41,6 +44,30 @@ int dispatch(int argc, char** argv) {
         return kExitUsage;
     }
     if (isSwitch(argv[1], "/CLEAR")) return clearClipboard() ? 0 : 1;
+
+    // The block as text, in parts of at most this many characters.
+    uint64_t partChars = 0;
+    switch (parseTextSwitch(argv[1], partChars)) {
+    case TextSwitch::None: break;
+    case TextSwitch::BadSize:
+        messageBox(badPartSizeText().c_str(), MB_ICONWARNING);
+        return kExitUsage;
+    case TextSwitch::Copy:
+        if (argc < 3) {
+            printUsage();
+            return kExitUsage;
+        }
+        textCopyRequest() = TextCopyRequest{true, partChars};
+        return copyPaths(argv + 2, argc - 2) ? 0 : 1;
+    }
+    if (isNextSwitch(argv[1])) {
+        uint32_t part = 0;
+        if (argc > 3 || (argc == 3 && !parsePartNumber(argv[2], part))) {
+            messageBox("Part number incorrect.", MB_ICONWARNING);
+            return kExitUsage;
+        }
+        return placeNextPart(part) ? 0 : 1;
+    }
 
     bool paste = isSwitch(argv[1], "/PASTE");
     bool forcePaste = isSwitch(argv[1], "/FORCEPASTE");

@@ -8,6 +8,7 @@
 #include "../../common/handles.h"
 #include "../frontend/console.h"
 #include "../frontend/frontend.h"
+#include "../transfer/text_transfer.h"
 #include "names.h"
 #include "paste_context.h"
 
@@ -51,7 +52,15 @@ void PasteContext::paste(const char* destination, bool force) {
 
     console().write("Reading clipboard...\n");
     uint32_t format = availableFormat();
-    if (!format) throw "The clipboard does not contain data in Tarnwick format.";
+    if (!format) {
+        // Channels that carry only text bring the block as text parts.
+        const bool pasted = pasteFromText(!force, [&](uint32_t textFormat, const uint8_t* block, size_t length,
+                                                      const uint8_t* names, size_t namesLength) {
+            pasteBlock(folder, textFormat, block, length, names, namesLength);
+        });
+        if (pasted) return;
+        throw "The clipboard does not contain data in Tarnwick format.";
+    }
 
     // Declared in this order so that a failure unlocks the block first and
     // then closes the clipboard.
@@ -65,17 +74,20 @@ void PasteContext::paste(const char* destination, bool force) {
     // the size of its memory, and never changed or freed.
     const auto* block = static_cast<const uint8_t*>(lock.get());
     const size_t length = ::GlobalSize(data);
-    console().write('\n');
+    pasteBlock(folder, format, block, length, nullptr, 0);
+    lock.unlock();
+    clipboard.close();
+}
 
+void PasteContext::pasteBlock(const std::string& folder, uint32_t format, const uint8_t* block, size_t length,
+                              const uint8_t* /*names*/, size_t /*namesLength*/) {
+    console().write('\n');
     if (format == 1) {
         walkSingleFileBlock(block, length, folder, ansiLeadByte, *this);
     } else {
         walkTreeBlock(block, length, folder, ansiLeadByte, *this, placed);
     }
-
     console().write("\nDone.\n");
-    lock.unlock();
-    clipboard.close();
 }
 
 bool PasteContext::acceptUnknownEntry() {

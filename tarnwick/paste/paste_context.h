@@ -19,6 +19,12 @@ public:
     // clipboard; the empty text after a Cancel.
     void paste(const char* destination, bool force);
 
+    // Rebuilds a block held in memory under the folder (prepared as paste
+    // prepares it), with every check a block from the clipboard gets. names:
+    // the exact names that belong to the block, when its copy made any.
+    void pasteBlock(const std::string& folder, uint32_t format, const uint8_t* block, size_t length,
+                    const uint8_t* names, size_t namesLength);
+
     // Creates the folder or, when it exists, merges into it after asking.
     // True when the folder's contents are to be skipped (answer No).
     bool restoreFolder(const std::string& path, const FolderInfo& info) override;

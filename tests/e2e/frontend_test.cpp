@@ -9,19 +9,19 @@ namespace {
 
 const std::vector<std::string> kUsage = {
     "Tarnwick 2.0", "", "Syntax:-", "\tTarnwick  path1 [path2...]", "\tTarnwick  /[FORCE]PASTE path",
-    "\tTarnwick  /CLEAR", "",
+    "\tTarnwick  /CLEAR", "\tTarnwick  /TEXT[:size] path1 [path2...]", "\tTarnwick  /NEXT [part]", "",
 };
 constexpr DWORD kExitUsage = 0xFFFFFFFF;
 
 TEST(CommandLine, UsageTextAndExitMinusOne) {
-    const std::vector<std::vector<std::string>> cases = {{}, {"/?"}, {"/?", "more", "words"}};
+    const std::vector<std::vector<std::string>> cases = {{}, {"/?"}, {"/?", "more", "words"}, {"/text"}};
     for (const auto& args : cases) {
         SCOPED_TRACE(args.empty() ? "(none)" : args.back());
         RunResult r = runTarnwick(args);
         EXPECT_EQ(r.exitCode, kExitUsage);
         EXPECT_EQ(r.lines, kUsage);
         EXPECT_EQ(r.out, "Tarnwick 2.0\n\nSyntax:-\n\tTarnwick  path1 [path2...]\n\tTarnwick  /[FORCE]PASTE path\n"
-                         "\tTarnwick  /CLEAR\n\n");
+                         "\tTarnwick  /CLEAR\n\tTarnwick  /TEXT[:size] path1 [path2...]\n\tTarnwick  /NEXT [part]\n\n");
         EXPECT_TRUE(r.boxes.empty());
     }
 }
@@ -56,10 +56,16 @@ TEST(CommandLine, ClearWhileAnotherProgramHoldsTheClipboard) {
     EXPECT_EQ(getClipboardText(), std::optional<std::string>("still here"));
 }
 
-TEST(CommandLine, PasteNeedsExactlyOnePath) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"/PASTE"}, {"/paste", "a", "b"}, {"/FORCEPASTE"}, {"/ForcePaste", "x", "y", "z"}};
-    for (const auto& args : cases) {
+TEST(CommandLine, MalformedCommandsAreUsageErrors) {
+    const std::string paste = "Paste path not specified or incorrect.", part = "Part number incorrect.",
+                      size = "Part size incorrect: /TEXT:size takes a number of characters of at least 263, with K "
+                             "or M after it for 1024 or 1048576 of them, or 0 for one part.";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"/PASTE"}, paste},         {{"/paste", "a", "b"}, paste}, {{"/FORCEPASTE"}, paste},
+        {{"/ForcePaste", "x", "y", "z"}, paste}, {{"/TEXT:262", "a"}, size}, {{"/text:1G", "a"}, size},
+        {{"/NEXT", "x"}, part},      {{"/next", "0"}, part},        {{"/NEXT", "1", "2"}, part}};
+    for (const auto& c : cases) {
+        const auto& args = c.first;
         SCOPED_TRACE(args[0] + " +" + std::to_string(args.size() - 1));
         putClipboard("Tarnwick_1", Bytes(292, 0));
         ClipboardSnapshot before = snapshotClipboard();
@@ -68,7 +74,7 @@ TEST(CommandLine, PasteNeedsExactlyOnePath) {
         EXPECT_EQ(r.out, "");
         ASSERT_EQ(r.boxes.size(), 1u);
         EXPECT_EQ(r.boxes[0].caption, "Tarnwick");
-        EXPECT_EQ(r.boxes[0].text, "Paste path not specified or incorrect.");
+        EXPECT_EQ(r.boxes[0].text, c.second);
         EXPECT_EQ(r.boxes[0].icon, "warning");
         EXPECT_EQ(r.boxes[0].buttons, std::vector<int>{IDOK});
         EXPECT_EQ(r.boxes[0].defaultButton, IDOK);

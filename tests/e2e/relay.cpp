@@ -1,0 +1,78 @@
+// Carries the clipboard's text from one machine to another as a channel
+// that knows only text does: CF_UNICODETEXT and nothing else.
+//   relay get FILE                 the text (UTF-16LE, no terminator) to FILE
+//   relay put FILE [cap] [lf|crlf]  FILE's text on the clipboard, cut after
+//                                   cap characters (0: no cap), its line
+//                                   ends turned into LF or CR LF
+// Each machine is a Wine prefix of its own; get runs on the first, put on
+// the second. Exits 0 on success.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+bool openClipboard() {
+    for (int i = 0; i < 200; ++i) {
+        if (::OpenClipboard(nullptr)) return true;
+        ::Sleep(10);
+    }
+    return false;
+}
+
+int get(const char* path) {
+    if (!openClipboard()) return 2;
+    HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+    const wchar_t* text = data ? static_cast<const wchar_t*>(::GlobalLock(data)) : nullptr;
+    std::wstring copy = text ? std::wstring(text, ::wcsnlen(text, ::GlobalSize(data) / sizeof(wchar_t))) : L"";
+    if (text) ::GlobalUnlock(data);
+    ::CloseClipboard();
+    if (!text) return 3;
+    FILE* out = std::fopen(path, "wb");
+    if (!out) return 4;
+    bool ok = std::fwrite(copy.data(), sizeof(wchar_t), copy.size(), out) == copy.size();
+    return std::fclose(out) == 0 && ok ? 0 : 4;
+}
+
+int put(const char* path, size_t cap, const char* lineEnds) {
+    FILE* in = std::fopen(path, "rb");
+    if (!in) return 4;
+    std::wstring text;
+    wchar_t buffer[4096];
+    for (size_t got; (got = std::fread(buffer, sizeof(wchar_t), 4096, in)) > 0;) text.append(buffer, got);
+    std::fclose(in);
+    if (lineEnds) {
+        std::wstring turned;
+        for (wchar_t c : text) {
+            if (c == L'\r') continue;
+            if (c == L'\n' && std::strcmp(lineEnds, "crlf") == 0) turned += L'\r';
+            turned += c;
+        }
+        text.swap(turned);
+    }
+    if (cap && text.size() > cap) text.resize(cap);
+
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    if (!memory) return 5;
+    std::memcpy(::GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    ::GlobalUnlock(memory);
+    if (!openClipboard()) return 2;
+    ::EmptyClipboard();
+    bool ok = ::SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    ::CloseClipboard();
+    if (!ok) ::GlobalFree(memory);
+    return ok ? 0 : 6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "get") == 0) return get(argv[2]);
+    if (argc >= 3 && argc <= 5 && std::strcmp(argv[1], "put") == 0)
+        return put(argv[2], argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 0, argc > 4 ? argv[4] : nullptr);
+    std::fputs("relay get FILE | relay put FILE [cap] [lf|crlf]\n", stderr);
+    return 1;
+}
