@@ -291,9 +291,13 @@ ReadPart readPart(const char16_t* text, size_t length) {
             result.cut = !ended;
             return result;
         }
-        const long long got = decodeBase64(line, n, bytes.data() + done / 4 * 3);
-        const size_t expected = std::min(kLineBytes, partLength - done / 4 * 3);
+        // Decoded beside the buffer first: a line may decode to more bytes
+        // than are left for it.
+        uint8_t lineBytes[kLineBytes];
+        const long long got = decodeBase64(line, n, lineBytes);
+        const size_t at = done / 4 * 3, expected = std::min(kLineBytes, partLength - at);
         if (got < 0 || size_t(got) != expected) return result;
+        std::memcpy(bytes.data() + at, lineBytes, expected);
         done += n;
     }
 

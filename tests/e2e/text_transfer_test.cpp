@@ -40,7 +40,8 @@ TEST_F(TextTransfer, SeveralPartsArriveInAnyOrderAndRepeatsAreIgnored) {
             const bool box = i == 1;
             RunResult r = paste(box ? "/PASTE" : "/FORCEPASTE");
             ASSERT_EQ(r.exitCode, 0u) << r.out;
-            const std::string missing = "Still missing: 1" + (i > 1 ? "-" + std::to_string(i) : std::string()) +
+            const std::string missing = "Still missing: 1" +
+                                        (i > 1 ? (i == 2 ? ", " : "-") + std::to_string(i) : std::string()) +
                                         ". Paste each of them in the same way.";
             EXPECT_EQ(r.lines.back(), "Part " + std::to_string(i + 1) + tail + "arrived. " + missing);
             ASSERT_EQ(r.boxes.size(), box ? 1u : 0u);
