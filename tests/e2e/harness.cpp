@@ -773,7 +773,8 @@ int otherMachineScript(const std::string& commands, const std::string& outFile, 
                       ". " + shellQuote(std::string(TW_SOURCE_DIR_UNIX) + "/scripts/wine-env.sh") + "\n"
                       "{ " + commands + "\n} >" + shellQuote(outFile) + " 2>/dev/null </dev/null\n"
                       "echo $? >" + shellQuote(rc + ".tmp") + " && mv " + shellQuote(rc + ".tmp") + " " + shellQuote(rc) + "\n");
-    Process shell("Z:\\bin\\sh", {sharedPath(script)}, "", false);
+    // Wine hands a Linux program its arguments as they are: a Linux path.
+    Process shell("Z:\\bin\\sh", {unixPath(script)}, "", false);
     for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs; ::Sleep(50)) {
         if (exists(dir / "rc")) return std::atoi(readFile(dir / "rc").c_str());
     }

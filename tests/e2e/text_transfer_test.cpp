@@ -45,7 +45,9 @@ TEST_F(TextTransfer, SeveralPartsArriveInAnyOrderAndRepeatsAreIgnored) {
                                         ". Paste each of them in the same way.";
             EXPECT_EQ(r.lines.back(), "Part " + std::to_string(i + 1) + tail + "arrived. " + missing);
             ASSERT_EQ(r.boxes.size(), box ? 1u : 0u);
-            if (box) EXPECT_EQ(r.boxes[0].text, r.lines.back());
+            if (box) {
+                EXPECT_EQ(r.boxes[0].text, r.lines.back());
+            }
             if (i == count - 1) {
                 r = paste();
                 EXPECT_EQ(r.lines.back(), "Part " + std::to_string(count) + tail + "had arrived already. " + missing);
@@ -86,9 +88,11 @@ TEST_F(TextTransfer, TheRegisteredFormatWinsOverText) {
     makeDir(other);
     writeFile(other + "\\only-here.txt", "registered");
     ASSERT_EQ(runTarnwick({other}).exitCode, 0u);
+    const std::string part = copyAsText("");
+    // Still here: the text copy ran on the other machine's clipboard.
     const auto block = getClipboard("Tarnwick_2");
     ASSERT_TRUE(block);
-    carry(copyAsText(""));
+    carry(part);
     addClipboard("Tarnwick_2", *block);
     RunResult r = paste();
     EXPECT_EQ(r.exitCode, 0u);
