@@ -1,6 +1,6 @@
 // Carries the clipboard's text from one machine to another as a channel
 // that knows only text does: CF_UNICODETEXT and nothing else.
-//   relay get FILE                 the text (UTF-16LE, no terminator) to FILE
+//   relay get FILE                  the text (UTF-16LE, no terminator) to FILE
 //   relay put FILE [cap] [lf|crlf]  FILE's text on the clipboard, cut after
 //                                   cap characters (0: no cap), its line
 //                                   ends turned into LF or CR LF
@@ -16,24 +16,21 @@
 namespace {
 
 bool openClipboard() {
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 200; ++i, ::Sleep(10))
         if (::OpenClipboard(nullptr)) return true;
-        ::Sleep(10);
-    }
     return false;
 }
 
 int get(const char* path) {
     if (!openClipboard()) return 2;
     HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
-    const wchar_t* text = data ? static_cast<const wchar_t*>(::GlobalLock(data)) : nullptr;
-    std::wstring copy = text ? std::wstring(text, ::wcsnlen(text, ::GlobalSize(data) / sizeof(wchar_t))) : L"";
+    const auto* text = data ? static_cast<const wchar_t*>(::GlobalLock(data)) : nullptr;
+    const std::wstring copy = text ? std::wstring(text, ::wcsnlen(text, ::GlobalSize(data) / 2)) : L"";
     if (text) ::GlobalUnlock(data);
     ::CloseClipboard();
-    if (!text) return 3;
-    FILE* out = std::fopen(path, "wb");
-    if (!out) return 4;
-    bool ok = std::fwrite(copy.data(), sizeof(wchar_t), copy.size(), out) == copy.size();
+    FILE* out = text ? std::fopen(path, "wb") : nullptr;
+    if (!out) return 3;
+    const bool ok = std::fwrite(copy.data(), 2, copy.size(), out) == copy.size();
     return std::fclose(out) == 0 && ok ? 0 : 4;
 }
 
@@ -41,29 +38,21 @@ int put(const char* path, size_t cap, const char* lineEnds) {
     FILE* in = std::fopen(path, "rb");
     if (!in) return 4;
     std::wstring text;
-    wchar_t buffer[4096];
-    for (size_t got; (got = std::fread(buffer, sizeof(wchar_t), 4096, in)) > 0;) text.append(buffer, got);
-    std::fclose(in);
-    if (lineEnds) {
-        std::wstring turned;
-        for (wchar_t c : text) {
-            if (c == L'\r') continue;
-            if (c == L'\n' && std::strcmp(lineEnds, "crlf") == 0) turned += L'\r';
-            turned += c;
-        }
-        text.swap(turned);
+    for (wchar_t c; std::fread(&c, 2, 1, in) == 1;) {
+        if (lineEnds && c == L'\r') continue;
+        if (lineEnds && c == L'\n' && std::strcmp(lineEnds, "crlf") == 0) text += L'\r';
+        text += c;
     }
+    std::fclose(in);
     if (cap && text.size() > cap) text.resize(cap);
 
-    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
-    if (!memory) return 5;
-    std::memcpy(::GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * 2);
+    if (!memory || !openClipboard()) return 5;
+    std::memcpy(::GlobalLock(memory), text.c_str(), (text.size() + 1) * 2);
     ::GlobalUnlock(memory);
-    if (!openClipboard()) return 2;
     ::EmptyClipboard();
-    bool ok = ::SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    const bool ok = ::SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
     ::CloseClipboard();
-    if (!ok) ::GlobalFree(memory);
     return ok ? 0 : 6;
 }
 

@@ -77,8 +77,8 @@ protected:
         return parts;
     }
     std::string next(const std::string& exe = tarnwickExe()) {
-        RunResult r = runOnOtherMachine(exe, {"/NEXT"});
-        EXPECT_EQ(r.exitCode, 0u) << r.out;
+        copied = runOnOtherMachine(exe, {"/NEXT"});
+        EXPECT_EQ(copied.exitCode, 0u) << copied.out;
         return takeText();
     }
     std::string takeText() {

@@ -230,17 +230,6 @@ TEST(TransferArguments, SwitchesSizesNumbersAndTexts) {
     EXPECT_EQ(suggestPartSize(4u << 20, false), "2M");
     EXPECT_EQ(suggestPartSize(5000, true), "4K");
     EXPECT_EQ(suggestPartSize(10, true), std::to_string(minPartChars()));
-
-    PartHeader h, back;
-    cut(randomBytes(3000, 1), 3000, 1000, h);
-    const std::string preamble = keptPreamble(h, 3) + "payload";
-    uint32_t next = 0;
-    size_t length = 0;
-    ASSERT_TRUE(readKeptPreamble(preamble.data(), preamble.size(), back, next, length));
-    EXPECT_TRUE(back.sameCopy(h));
-    EXPECT_EQ(next, 3u);
-    EXPECT_EQ(preamble.substr(length), "payload");
-    EXPECT_FALSE(readKeptPreamble(preamble.data(), length - 1, back, next, length));
 }
 
 }  // namespace
