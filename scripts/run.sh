@@ -37,6 +37,7 @@ for arg in "$@"; do
     [ "$position" = 1 ] && set --
     case "$position:$arg" in
         1:/\? | 1:/[Cc][Ll][Ee][Aa][Rr] | 1:/[Pp][Aa][Ss][Tt][Ee] | 1:/[Ff][Oo][Rr][Cc][Ee][Pp][Aa][Ss][Tt][Ee]) ;;
+        1:/[Tt][Ee][Xx][Tt] | 1:/[Tt][Ee][Xx][Tt]:* | 1:/[Nn][Ee][Xx][Tt]) ;;
         *:/*) arg="Z:$(printf '%s' "$arg" | tr '/' '\\')" ;;
         *:*/*) arg=$(printf '%s' "$arg" | tr '/' '\\') ;;
     esac

@@ -19,18 +19,6 @@ namespace {
 
 }  // namespace
 
-uint32_t crc32Of(const uint8_t* data, size_t length) {
-    // zlib takes 32-bit lengths; a block may be up to 4 GiB.
-    uLong crc = ::crc32(0L, Z_NULL, 0);
-    while (length > 0) {
-        size_t chunk = std::min<size_t>(length, 1u << 30);
-        crc = ::crc32(crc, data, uInt(chunk));
-        data += chunk;
-        length -= chunk;
-    }
-    return uint32_t(crc);
-}
-
 uint32_t nameFieldCrc(const char* fieldName) {
     return crc32Of(reinterpret_cast<const uint8_t*>(fieldName), std::strlen(fieldName));
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "crc.h"
 #include "names_layout.h"
 
 namespace tw {
@@ -24,8 +25,6 @@ struct ExactName {
 // CRC-32 of the bytes before the terminator.
 uint32_t nameFieldCrc(const char* fieldName);
 
-// zlib's CRC-32 of any number of bytes.
-uint32_t crc32Of(const uint8_t* data, size_t length);
 
 // The side format for a block, names in ascending recordIndex. An entry that
 // the reader would refuse (empty, longer than 255 units, failing the name

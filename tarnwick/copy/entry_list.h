@@ -61,6 +61,9 @@ public:
     // Prints the totals and places the block, and beside it the exact names
     // of records whose names are not plain ASCII, on the clipboard.
     void publishBlock();
+    // The side format with the exact names, bound to the written block;
+    // empty when every record's name is plain ASCII.
+    std::vector<uint8_t> exactNamesFor(const uint8_t* block, size_t length) const;
 
     // ---- bookkeeping ----
 

@@ -7,6 +7,7 @@
 #include "../platform/console.h"
 #include "../platform/formats.h"
 #include "../text/format_size.h"
+#include "../transfer/text_transfer.h"
 #include "entry_list.h"
 #include "messages.h"
 
@@ -22,6 +23,12 @@ unique_hglobal clipboardMemory(size_t length) {
 
 }  // namespace
 
+std::vector<uint8_t> EntryList::exactNamesFor(const uint8_t* block, size_t length) const {
+    // A tree of plain-ASCII names needs none, and its block goes alone.
+    if (exactNames_.empty()) return {};
+    return writeNamesBlock(uint32_t(length), crc32Of(block, length), ::GetACP(), exactNames_);
+}
+
 void EntryList::publishBlock() {
     console().write('\n');
     if (totalUncompressed_ != 0 && fileCount_ > 1) {
@@ -34,6 +41,16 @@ void EntryList::publishBlock() {
     if (block.length > 0xFFFFFFFF) throw kCopyTooLarge;
     std::vector<BlockEntry> parts = blockEntries();
 
+    if (textCopyRequest().enabled) {
+        // The same block, and the exact names that belong to it, as text
+        // parts, for channels that carry only text.
+        std::vector<uint8_t> bytes(size_t(block.length));
+        writeBlock(bytes.data(), block, parts.data(), parts.size());
+        publishBlockAsText(block.version, bytes.data(), bytes.size(), exactNamesFor(bytes.data(), bytes.size()),
+                           textCopyRequest().partChars);
+        return;
+    }
+
     unique_hglobal memory = clipboardMemory(size_t(block.length));
     unique_hglobal names;
     {
@@ -45,9 +62,8 @@ void EntryList::publishBlock() {
         // The exact names go beside the block, bound to it by its length
         // and checksum. A tree of plain-ASCII names needs none, and its
         // clipboard holds the block alone.
-        if (!exactNames_.empty()) {
-            uint32_t crc = crc32Of(bytes, size_t(block.length));
-            std::vector<uint8_t> side = writeNamesBlock(uint32_t(block.length), crc, ::GetACP(), exactNames_);
+        std::vector<uint8_t> side = exactNamesFor(bytes, size_t(block.length));
+        if (!side.empty()) {
             names = clipboardMemory(side.size());
             unique_hglobal_locked sideView(names.get());
             if (!sideView) throw kNotEnoughMemory;

@@ -10,6 +10,7 @@
 #include "../platform/command.h"
 #include "../platform/console.h"
 #include "../platform/formats.h"
+#include "../transfer/text_transfer.h"
 #include "frontend.h"
 
 namespace tw {
@@ -26,6 +27,8 @@ void printUsage() {
                     "\tTarnwick  path1 [path2...]\n"
                     "\tTarnwick  /[FORCE]PASTE path\n"
                     "\tTarnwick  /CLEAR\n"
+                    "\tTarnwick  /TEXT[:size] path1 [path2...]\n"
+                    "\tTarnwick  /NEXT [part]\n"
                     "\n");
 }
 
@@ -72,6 +75,30 @@ int dispatch() {
         return kExitUsage;
     }
     if (isSwitch(args[1], "/CLEAR")) return clearClipboard() ? 0 : 1;
+
+    // The block as text, in parts of at most this many characters.
+    uint64_t partChars = 0;
+    switch (parseTextSwitch(args[1].c_str(), partChars)) {
+    case TextSwitch::None: break;
+    case TextSwitch::BadSize:
+        messageBox(badPartSizeText().c_str(), MB_ICONWARNING);
+        return kExitUsage;
+    case TextSwitch::Copy:
+        if (args.size() < 3) {
+            printUsage();
+            return kExitUsage;
+        }
+        textCopyRequest() = TextCopyRequest{true, partChars};
+        return copyPaths(std::vector<std::wstring>(args.begin() + 2, args.end())) ? 0 : 1;
+    }
+    if (isNextSwitch(args[1].c_str())) {
+        uint32_t part = 0;
+        if (args.size() > 3 || (args.size() == 3 && !parsePartNumber(args[2].c_str(), part))) {
+            messageBox("Part number incorrect.", MB_ICONWARNING);
+            return kExitUsage;
+        }
+        return placeNextPart(part) ? 0 : 1;
+    }
 
     bool paste = isSwitch(args[1], "/PASTE");
     bool forcePaste = isSwitch(args[1], "/FORCEPASTE");

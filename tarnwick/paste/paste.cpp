@@ -9,6 +9,7 @@
 #include "../platform/console.h"
 #include "../platform/formats.h"
 #include "../platform/wide.h"
+#include "../transfer/text_transfer.h"
 #include "names.h"
 #include "paste_context.h"
 
@@ -55,7 +56,15 @@ void PasteContext::paste(const std::wstring& destination, bool force) {
 
     console().write("Reading clipboard...\n");
     uint32_t format = availableFormat();
-    if (!format) throw "The clipboard does not contain data in Tarnwick format.";
+    if (!format) {
+        // Channels that carry only text bring the block as text parts.
+        const bool pasted = pasteFromText(!force, [&](uint32_t textFormat, const uint8_t* block, size_t length,
+                                                      const uint8_t* names, size_t namesLength) {
+            pasteBlock(folder, textFormat, block, length, names, namesLength);
+        });
+        if (pasted) return;
+        throw "The clipboard does not contain data in Tarnwick format.";
+    }
 
     // Declared in this order so that a failure unlocks the block first and
     // then closes the clipboard.
@@ -74,11 +83,9 @@ void PasteContext::paste(const std::wstring& destination, bool force) {
     unique_hglobal_locked namesLock(namesData);
     const auto* names = static_cast<const uint8_t*>(namesLock.get());
     const size_t namesLength = names ? ::GlobalSize(namesData) : 0;
-    console().write('\n');
 
     pasteBlock(folder, format, block, length, names, namesLength);
 
-    console().write("\nDone.\n");
     namesLock.unlock();
     lock.unlock();
     clipboard.close();
@@ -86,6 +93,7 @@ void PasteContext::paste(const std::wstring& destination, bool force) {
 
 void PasteContext::pasteBlock(const std::wstring& folder, uint32_t format, const uint8_t* block, size_t length,
                               const uint8_t* names, size_t namesLength) {
+    console().write('\n');
     BoundNames exact;
     if (names) {
         uint32_t records = format == 1 ? 1 : TreeBlockReader(block, length).entryCount();
@@ -97,6 +105,7 @@ void PasteContext::pasteBlock(const std::wstring& folder, uint32_t format, const
     } else {
         walkTreeBlock(block, length, toU16(folder), rules, *this, placed);
     }
+    console().write("\nDone.\n");
 }
 
 bool PasteContext::acceptUnknownEntry() {

@@ -10,19 +10,19 @@ namespace {
 
 const std::vector<std::string> kUsage = {
     "Tarnwick 2.0", "", "Syntax:-", "\tTarnwick  path1 [path2...]", "\tTarnwick  /[FORCE]PASTE path",
-    "\tTarnwick  /CLEAR", "",
+    "\tTarnwick  /CLEAR", "\tTarnwick  /TEXT[:size] path1 [path2...]", "\tTarnwick  /NEXT [part]", "",
 };
 constexpr DWORD kExitUsage = 0xFFFFFFFF;
 
 TEST(CommandLine, UsageTextAndExitMinusOne) {
-    const std::vector<std::vector<std::string>> cases = {{}, {"/?"}, {"/?", "more", "words"}};
+    const std::vector<std::vector<std::string>> cases = {{}, {"/?"}, {"/?", "more", "words"}, {"/text"}};
     for (const auto& args : cases) {
         SCOPED_TRACE(args.empty() ? "(none)" : args.back());
         RunResult r = runTarnwick(args);
         EXPECT_EQ(r.exitCode, kExitUsage);
         EXPECT_EQ(r.lines, kUsage);
         EXPECT_EQ(r.out, "Tarnwick 2.0\n\nSyntax:-\n\tTarnwick  path1 [path2...]\n\tTarnwick  /[FORCE]PASTE path\n"
-                         "\tTarnwick  /CLEAR\n\n");
+                         "\tTarnwick  /CLEAR\n\tTarnwick  /TEXT[:size] path1 [path2...]\n\tTarnwick  /NEXT [part]\n\n");
         EXPECT_TRUE(r.boxes.empty());
     }
 }
@@ -117,6 +117,27 @@ TEST(CommandLine, UnknownSwitchIsASourcePath) {
     EXPECT_EQ(r.boxes[0].text, "Path not found.");
     EXPECT_EQ(r.boxes[0].icon, "warning");
     EXPECT_EQ(getClipboardText(), std::optional<std::string>("marker"));
+}
+
+// Malformed text-transfer commands: a box with the reason, the usage exit
+// code, the clipboard untouched.
+TEST(CommandLine, MalformedTextCommandsAreUsageErrors) {
+    const std::string part = "Part number incorrect.",
+                      size = "Part size incorrect: /TEXT:size takes a number of characters of at least 263, with K "
+                             "or M after it for 1024 or 1048576 of them, or 0 for one part.";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"/TEXT:262", "a"}, size}, {{"/text:1G", "a"}, size}, {{"/NEXT", "x"}, part},
+        {{"/next", "0"}, part},     {{"/NEXT", "1", "2"}, part}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first[0] + " +" + std::to_string(c.first.size() - 1));
+        putClipboard("Tarnwick_1", Bytes(292, 0));
+        ClipboardSnapshot before = snapshotClipboard();
+        RunResult r = runTarnwick(c.first);
+        EXPECT_TRUE(snapshotClipboard() == before);
+        EXPECT_EQ(r.exitCode, kExitUsage);
+        ASSERT_EQ(r.boxes.size(), 1u);
+        EXPECT_EQ(r.boxes[0].text, c.second);
+    }
 }
 
 }  // namespace

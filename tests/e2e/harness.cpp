@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -771,6 +772,66 @@ bool runWithoutPermissionOverride(const std::function<void()>& fn) {
     worker.join();
     return dropped;
 }
+
+// ---- a second machine ------------------------------------------------------
+
+std::string sharedPath(const std::string& windowsPath) {
+    const std::string unix = unixPath(windowsPath);
+    return unix.empty() ? windowsPath : toWindowsPath(unix);
+}
+
+namespace {
+
+std::string shellQuote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Runs a shell script on the Linux side, in the other machine's prefix, and
+// waits for it to leave its exit code. Wine starts a Linux program without
+// a process to wait for, so the script's last act is writing that file.
+int otherMachineScript(const std::string& commands, const std::string& outFile, DWORD timeoutMs) {
+    TempDir dir;
+    const std::string rc = unixPath(dir / "rc"), script = dir / "run.sh";
+    const std::string bin = TW_BIN_DIR_UNIX;
+    const std::string prefix = bin.substr(0, bin.find_last_of('/')) + "/wine-other-machine";
+    writeFile(script, "unset DISPLAY\n"
+                      "TW_ARCH=" + std::string(sizeof(void*) == 8 ? "x64" : "win32") +
+                      " TW_WINEPREFIX=" + shellQuote(prefix) + "\n"
+                      ". " + shellQuote(std::string(TW_SOURCE_DIR_UNIX) + "/scripts/wine-env.sh") + "\n"
+                      "{ " + commands + "\n} >" + shellQuote(outFile) + " 2>/dev/null </dev/null\n"
+                      "echo $? >" + shellQuote(rc + ".tmp") + " && mv " + shellQuote(rc + ".tmp") + " " + shellQuote(rc) + "\n");
+    // Wine hands a Linux program its arguments as they are: a Linux path.
+    Process shell("Z:\\bin\\sh", {unixPath(script)}, "", false);
+    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs; ::Sleep(50)) {
+        if (exists(dir / "rc")) return std::atoi(readFile(dir / "rc").c_str());
+    }
+    return -1;
+}
+
+}  // namespace
+
+RunResult runOnOtherMachine(const std::string& exe, const std::vector<std::string>& args, DWORD timeoutMs) {
+    TempDir dir;
+    const std::string bin = TW_BIN_DIR_UNIX;
+    std::string command = "tw_wine_prepare && tw_wine_keep_session " +
+                          shellQuote(bin.substr(0, bin.find_last_of('/')) + "/tools/session_keeper.exe") +
+                          " && \"$WINELOADER\" " + shellQuote(exe);
+    for (const std::string& arg : args) command += " " + shellQuote(arg);
+    RunResult r;
+    const auto started = std::chrono::steady_clock::now();
+    const int code = otherMachineScript(command, unixPath(dir / "out"), timeoutMs);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    r.timedOut = code < 0;
+    r.exitCode = DWORD(code);
+    r.out = exists(dir / "out") ? readFile(dir / "out") : "";
+    r.out.erase(std::remove(r.out.begin(), r.out.end(), '\r'), r.out.end());
+    r.lines = splitLines(r.out);
+    return r;
+}
+
+void stopOtherMachine() { otherMachineScript("tw_wineserver -k", "/dev/null", 30000); }
 
 // ---- clipboard ------------------------------------------------------------
 

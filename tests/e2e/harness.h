@@ -265,6 +265,21 @@ private:
 // capabilities could not be given up.
 bool runWithoutPermissionOverride(const std::function<void()>& fn);
 
+// ---- a second machine ------------------------------------------------------
+//
+// Another Wine prefix with a wineserver of its own, hence a clipboard of its
+// own, as another machine would have. Its programs run without a display, so
+// a message box there returns at once. Both machines see the Linux file
+// system as drive Z:.
+
+// The same file or folder as a Z: path, which both machines can reach.
+std::string sharedPath(const std::string& windowsPath);
+// Runs a program there (a Z: path) and waits for it; stdout and exit code
+// come back, no boxes. Creates the prefix on first use (that takes a while).
+RunResult runOnOtherMachine(const std::string& exe, const std::vector<std::string>& args, DWORD timeoutMs = 300000);
+// Ends the other machine's wineserver and everything it runs.
+void stopOtherMachine();
+
 // ---- registry ---------------------------------------------------------------
 
 bool keyExists(HKEY root, const std::string& subKey);

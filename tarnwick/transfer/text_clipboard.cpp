@@ -1,0 +1,200 @@
+// The copy's side of a text copy and the /NEXT command: part texts on the
+// clipboard, the payload kept in the temp folder between runs.
+#include <windows.h>
+#include <ntsecapi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "../../common/handles.h"
+#include "../platform/command.h"
+#include "../platform/console.h"
+#include "temp_folder.h"
+#include "text_transfer.h"
+
+namespace tw {
+
+namespace {
+
+const char kErrorOpeningClipboard[] = "Error opening clipboard.";
+const char kErrorSettingClipboard[] = "Error copying data to clipboard.";
+const char kNotEnoughMemory[] = "Not enough memory.";
+const char kCopyTooLarge[] = "Cannot copy 4 GB or more at once.";
+const char kNothingKept[] = "No copy is waiting to be sent in parts: copy with Tarnwick /TEXT first.";
+const char kKeptDamaged[] = "The copy kept for Tarnwick /NEXT is damaged: copy again with Tarnwick /TEXT.";
+
+std::wstring keptCopyPath() { return transferFolder() + L"outgoing.dat"; }
+
+// 64 random bits, so that the parts of two copies never mix. The system's
+// generator is there from Windows XP on; the fallback only has to differ
+// between runs.
+uint64_t newCopyId() {
+    uint64_t id = 0;
+    if (!::RtlGenRandom(&id, sizeof id) || id == 0) {
+        LARGE_INTEGER now;
+        ::QueryPerformanceCounter(&now);
+        id = uint64_t(now.QuadPart) ^ uint64_t(::GetCurrentProcessId()) << 32 ^ ::GetTickCount();
+        // splitmix64's finaliser spreads the few changing bits over all 64.
+        id = (id ^ (id >> 30)) * 0xBF58476D1CE4E5B9ull;
+        id = (id ^ (id >> 27)) * 0x94D049BB133111EBull;
+        id ^= id >> 31;
+    }
+    return id;
+}
+
+// Empties the clipboard and places the text as CF_UNICODETEXT; Windows
+// offers it as CF_TEXT too.
+void placeText(const std::string& text) {
+    unique_hglobal memory(::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, (text.size() + 1) * sizeof(wchar_t)));
+    if (!memory) throw kNotEnoughMemory;
+    {
+        unique_hglobal_locked view(memory.get());
+        if (!view) throw kNotEnoughMemory;
+        auto* out = static_cast<wchar_t*>(view.get());
+        // The text is ASCII: each character widens as it is.
+        for (char c : text) *out++ = wchar_t(static_cast<unsigned char>(c));
+        *out = L'\0';
+    }
+    clipboard_session clipboard;
+    if (!clipboard) throw kErrorOpeningClipboard;
+    console().write("Copying data to clipboard...\n");
+    ::EmptyClipboard();
+    if (!::SetClipboardData(CF_UNICODETEXT, memory.get())) throw kErrorSettingClipboard;
+    memory.release();
+    clipboard.close();
+}
+
+// The kept copy, opened for /NEXT.
+struct KeptCopy {
+    unique_hfile file;
+    PartHeader header;
+    uint32_t next = 0;
+    size_t preambleLength = 0;
+};
+
+KeptCopy openKeptCopy() {
+    KeptCopy kept;
+    kept.file = unique_hfile(::CreateFileW(keptCopyPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!kept.file) throw kNothingKept;
+    char start[512];
+    DWORD got = 0;
+    LARGE_INTEGER size;
+    if (!::ReadFile(kept.file.get(), start, sizeof start, &got, nullptr) ||
+        !readKeptPreamble(start, got, kept.header, kept.next, kept.preambleLength) ||
+        !::GetFileSizeEx(kept.file.get(), &size) ||
+        uint64_t(size.QuadPart) != kept.preambleLength + kept.header.total())
+        throw kKeptDamaged;
+    return kept;
+}
+
+void readAt(HANDLE file, uint64_t position, uint8_t* out, size_t length) {
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(position);
+    if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) throw kKeptDamaged;
+    while (length) {
+        DWORD chunk = length > (16u << 20) ? (16u << 20) : DWORD(length), got = 0;
+        if (!::ReadFile(file, out, chunk, &got, nullptr) || got != chunk) throw kKeptDamaged;
+        out += got;
+        length -= got;
+    }
+}
+
+}  // namespace
+
+TextCopyRequest& textCopyRequest() {
+    static TextCopyRequest request;
+    return request;
+}
+
+void publishBlockAsText(uint32_t format, const uint8_t* block, size_t blockLength,
+                        const std::vector<uint8_t>& names, uint64_t partChars) {
+    if (uint64_t(blockLength) + names.size() > kMaxPayload) throw kCopyTooLarge;
+    PartHeader h;
+    h.copyId = newCopyId();
+    h.number = 1;
+    h.format = format;
+    h.blockLength = uint32_t(blockLength);
+    h.blockCrc = crc32Of(block, blockLength);
+    h.namesLength = uint32_t(names.size());
+    h.namesCrc = names.empty() ? 0 : crc32Of(names.data(), names.size());
+    planParts(partChars, h);
+
+    std::string text;
+    try {
+        // Part 1 may run from the block into the names.
+        std::vector<uint8_t> joined;
+        const uint8_t* payload = block;
+        if (!names.empty()) {
+            joined.reserve(blockLength + names.size());
+            joined.assign(block, block + blockLength);
+            joined.insert(joined.end(), names.begin(), names.end());
+            payload = joined.data();
+        }
+        text = partText(h, payload);
+        // The rest waits in the temp folder for /NEXT; a copy of one part
+        // leaves nothing there, so /NEXT cannot send a part of an older one.
+        if (h.count > 1) {
+            const std::string preamble = keptPreamble(h, 2);
+            writeFileAtomically(keptCopyPath(), {{reinterpret_cast<const uint8_t*>(preamble.data()), preamble.size()},
+                                                 {payload, size_t(h.total())}});
+        } else {
+            ::DeleteFileW(keptCopyPath().c_str());
+        }
+    } catch (const std::bad_alloc&) {
+        throw kNotEnoughMemory;
+    }
+
+    placeText(text);
+    if (h.count > 1) {
+        console().write("The copy is " + std::to_string(h.count) + " parts of text.\n");
+        console().write(placedText(1, h.count, 2) + "\n");
+    }
+    console().write("Done.\n");
+}
+
+bool placeNextPart(uint32_t number) {
+    return runCommand([&] {
+        try {
+            KeptCopy kept = openKeptCopy();
+            const uint32_t count = kept.header.count;
+            static char message[160];
+            if (number > count) {
+                std::snprintf(message, sizeof message, "The copy has %lu parts: Tarnwick /NEXT n takes n from 1 to %lu.",
+                              (unsigned long)count, (unsigned long)count);
+                throw static_cast<const char*>(message);
+            }
+            if (!number && kept.next > count) {
+                std::snprintf(message, sizeof message,
+                              "All %lu parts of the copy were placed. Tarnwick /NEXT n places part n again.",
+                              (unsigned long)count);
+                throw static_cast<const char*>(message);
+            }
+            PartHeader part = kept.header;
+            part.number = number ? number : kept.next;
+            std::vector<uint8_t> bytes(part.length());
+            readAt(kept.file.get(), kept.preambleLength + part.offset(), bytes.data(), bytes.size());
+            placeText(partText(part, bytes.data()));
+
+            // Sending a lost part again does not move the count on.
+            const uint32_t next = part.number == kept.next ? kept.next + 1 : kept.next;
+            if (next != kept.next) {
+                const std::string field = keptPreamble(part, next).substr(0, kNextFieldLength);
+                LARGE_INTEGER start = {};
+                DWORD written = 0;
+                if (!::SetFilePointerEx(kept.file.get(), start, nullptr, FILE_BEGIN) ||
+                    !::WriteFile(kept.file.get(), field.data(), DWORD(field.size()), &written, nullptr) ||
+                    written != field.size())
+                    throw kErrorKeeping;
+            }
+            console().write(placedText(part.number, count, next) + "\n");
+            console().write("Done.\n");
+        } catch (const std::bad_alloc&) {
+            throw kNotEnoughMemory;
+        }
+    });
+}
+
+}  // namespace tw

@@ -1,0 +1,81 @@
+// libFuzzer target: part texts as they come off the clipboard, read and
+// handed to the store of received parts, apart from the platform.
+//
+// The first input byte picks how the rest becomes text (bit 0: UTF-16LE
+// pairs; else each byte is one character); the rest is split at the byte
+// 0x01 into the texts of successive pastes, which share one store. The run
+// fails when
+//  - the reader accepts a part whose header is unsound, whose bytes are not
+//    as long as the header says, or whose text written afresh reads back
+//    otherwise; or hands out bytes for anything but a part;
+//  - the store reports missing parts wrongly, keeps more copies than it
+//    may, or gives back a payload that does not match its CRC-32s;
+//  - a failure other than the store's own message texts leaves it.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tarnwick/transfer/part_store.h"
+#include "tarnwick/transfer/text_part.h"
+
+namespace {
+
+void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+void checkPart(const tw::ReadPart& part) {
+    if (part.status != tw::PartStatus::Part) {
+        check(part.bytes.empty());
+        return;
+    }
+    check(part.header.sound() && part.bytes.size() == part.header.length());
+    const std::string again = tw::partText(part.header, part.bytes.data());
+    const std::u16string wide(again.begin(), again.end());
+    const tw::ReadPart reread = tw::readPart(wide.data(), wide.size());
+    check(reread.status == tw::PartStatus::Part && reread.bytes == part.bytes &&
+          reread.header.sameCopy(part.header) && reread.header.number == part.header.number);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const bool utf16 = data[0] & 1;
+    tw::MemoryPartStorage storage;
+    const uint8_t* end = data + size;
+    for (const uint8_t* at = data + 1; at <= end;) {
+        const uint8_t* stop = static_cast<const uint8_t*>(std::memchr(at, 0x01, size_t(end - at)));
+        if (!stop) stop = end;
+        std::u16string text;
+        if (utf16) {
+            for (const uint8_t* p = at; p + 1 < stop; p += 2) text += char16_t(p[0] | p[1] << 8);
+        } else {
+            text.assign(at, stop);
+        }
+        at = stop + 1;
+
+        // An exact-size copy, so that ASan sees the text's end.
+        std::unique_ptr<char16_t[]> exact(new char16_t[text.size() + 1]);
+        std::memcpy(exact.get(), text.data(), text.size() * sizeof(char16_t));
+        const tw::ReadPart part = tw::readPart(exact.get(), text.size());
+        checkPart(part);
+        if (part.status != tw::PartStatus::Part) continue;
+        try {
+            const tw::Arrival arrival = tw::receivePart(storage, part);
+            uint32_t missing = 0;
+            for (bool present : arrival.present) missing += !present;
+            check(arrival.present.size() == part.header.count && missing == arrival.missing);
+            check(arrival.missing || (arrival.payload.size() == part.header.total() &&
+                                      tw::payloadMatches(part.header, arrival.payload.data())));
+            if (!arrival.missing) tw::forgetCopy(storage, part.header.copyId);
+        } catch (const char* message) {
+            check(message == tw::kPartInvalid || message == tw::kPartsDisagree);
+        }
+        check(storage.copies().size() <= tw::kMaxKeptCopies);
+    }
+    return 0;
+}
