@@ -59,18 +59,18 @@ protected:
         makeDir(dest);
     }
 
-    // On the other machine: the copy, then the text it placed.
+    // On the other machine: the copy, then the text it placed. copied holds
+    // the last run there (the copy or a /NEXT).
     std::string copyAsText(const std::string& size, const std::string& exe = tarnwickExe()) {
         copied = runOnOtherMachine(exe, {"/TEXT" + size, sharedPath(source)});
         EXPECT_EQ(copied.exitCode, 0u) << copied.out;
-        return takeText();
-    }
-    // The number of parts the copy said it made (1 when it said nothing).
-    size_t partCount() const {
         unsigned n = 1;
         for (const std::string& line : copied.lines) std::sscanf(line.c_str(), "The copy is %u parts of text.", &n);
-        return n;
+        partsOfCopy = n;
+        return takeText();
     }
+    // The number of parts the last copy said it made (1 when it said nothing).
+    size_t partCount() const { return partsOfCopy; }
     std::vector<std::string> copyAllParts(const std::string& size, const std::string& exe = tarnwickExe()) {
         std::vector<std::string> parts = {copyAsText(size, exe)};
         while (parts.size() < partCount()) parts.push_back(next(exe));
@@ -97,6 +97,7 @@ protected:
     TempDir tmp;
     const std::string source = tmp / "tree", dest = tmp / "dest";
     RunResult copied;
+    size_t partsOfCopy = 0;
     int taken = 0;
 };
 
