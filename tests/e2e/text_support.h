@@ -51,6 +51,8 @@ protected:
         writeFile(source + "\\words.txt", repeatedText(20000));
         writeFile(source + "\\deep\\noise.bin", randomBytes(24000, 4));
         writeFile(source + "\\deep\\er\\empty", "");
+        // Its exact name travels in the text beside the block.
+        writeFile(source + u8"\\deep\\Отчёт.txt", "report");
         setLastWriteTime(source + "\\deep\\noise.bin", 0x01D0123456789ABCull);
         setAttributes(source + "\\words.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     }
