@@ -1,6 +1,7 @@
 #include "block_names.h"
 
 #include <cstring>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "../archive/layout.h"
@@ -91,6 +92,7 @@ std::vector<std::string> assignRecordNames(const std::vector<std::u16string>& si
     std::vector<std::string> names(siblings.size());
     std::vector<bool> exact(siblings.size(), false);
     std::unordered_set<std::string> taken;
+    std::unordered_map<std::string, unsigned> nextSuffix;
     for (size_t i = 0; i < siblings.size(); ++i) {
         const std::u16string& s = siblings[i];
         std::string bytes;
@@ -112,10 +114,15 @@ std::vector<std::string> assignRecordNames(const std::vector<std::u16string>& si
                 break;
             }
         Chars stem(chars.begin(), chars.begin() + dot), extension(chars.begin() + dot, chars.end());
-        for (unsigned n = 1;; ++n) {
+        // Where the search for a free suffix goes on for this name: a folder
+        // of thousands of names that all become "___.txt" costs one try each.
+        const std::string base = foldAscii(fit(stem, std::string(), extension));
+        unsigned& next = nextSuffix[base];
+        for (unsigned n = next ? next : 1;; ++n) {
             std::string candidate = fit(stem, n == 1 ? std::string() : "~" + std::to_string(n), extension);
             if (taken.insert(foldAscii(candidate)).second) {
                 names[i] = std::move(candidate);
+                next = n + 1;
                 break;
             }
         }

@@ -788,18 +788,15 @@ std::string shellQuote(const std::string& s) {
     return q + "'";
 }
 
-// Runs a shell script on the Linux side, in the other machine's prefix, and
+// Runs a shell script on the Linux side, after the given set-up lines, and
 // waits for it to leave its exit code. Wine starts a Linux program without
 // a process to wait for, so the script's last act is writing that file.
-int otherMachineScript(const std::string& commands, const std::string& outFile, DWORD timeoutMs) {
+// The script inherits this process's environment: this machine's prefix,
+// loader and wineserver.
+int linuxScript(const std::string& setup, const std::string& commands, const std::string& outFile, DWORD timeoutMs) {
     TempDir dir;
     const std::string rc = unixPath(dir / "rc"), script = dir / "run.sh";
-    const std::string bin = TW_BIN_DIR_UNIX;
-    const std::string prefix = bin.substr(0, bin.find_last_of('/')) + "/wine-other-machine";
-    writeFile(script, "unset DISPLAY\n"
-                      "TW_ARCH=" + std::string(sizeof(void*) == 8 ? "x64" : "win32") +
-                      " TW_WINEPREFIX=" + shellQuote(prefix) + "\n"
-                      ". " + shellQuote(std::string(TW_SOURCE_DIR_UNIX) + "/scripts/wine-env.sh") + "\n"
+    writeFile(script, setup +
                       "{ " + commands + "\n} >" + shellQuote(outFile) + " 2>/dev/null </dev/null\n"
                       "echo $? >" + shellQuote(rc + ".tmp") + " && mv " + shellQuote(rc + ".tmp") + " " + shellQuote(rc) + "\n");
     // Wine hands a Linux program its arguments as they are: a Linux path.
@@ -810,18 +807,21 @@ int otherMachineScript(const std::string& commands, const std::string& outFile, 
     return -1;
 }
 
-}  // namespace
-
-RunResult runOnOtherMachine(const std::string& exe, const std::vector<std::string>& args, DWORD timeoutMs) {
-    TempDir dir;
+// The set-up lines that put a script in the other machine's prefix.
+std::string otherMachineSetup() {
     const std::string bin = TW_BIN_DIR_UNIX;
-    std::string command = "tw_wine_prepare && tw_wine_keep_session " +
-                          shellQuote(bin.substr(0, bin.find_last_of('/')) + "/tools/session_keeper.exe") +
-                          " && \"$WINELOADER\" " + shellQuote(exe);
-    for (const std::string& arg : args) command += " " + shellQuote(arg);
+    const std::string prefix = bin.substr(0, bin.find_last_of('/')) + "/wine-other-machine";
+    return "unset DISPLAY\n"
+           "TW_ARCH=" + std::string(sizeof(void*) == 8 ? "x64" : "win32") + " TW_WINEPREFIX=" + shellQuote(prefix) +
+           "\n. " + shellQuote(std::string(TW_SOURCE_DIR_UNIX) + "/scripts/wine-env.sh") + "\n";
+}
+
+// Runs a shell command that starts a program, as a RunResult without boxes.
+RunResult runScript(const std::string& setup, const std::string& command, DWORD timeoutMs) {
+    TempDir dir;
     RunResult r;
     const auto started = std::chrono::steady_clock::now();
-    const int code = otherMachineScript(command, unixPath(dir / "out"), timeoutMs);
+    const int code = linuxScript(setup, command, unixPath(dir / "out"), timeoutMs);
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     r.timedOut = code < 0;
     r.exitCode = DWORD(code);
@@ -831,7 +831,34 @@ RunResult runOnOtherMachine(const std::string& exe, const std::vector<std::strin
     return r;
 }
 
-void stopOtherMachine() { otherMachineScript("tw_wineserver -k", "/dev/null", 30000); }
+std::string commandOf(const std::string& exe, const std::vector<std::string>& args) {
+    std::string command = "\"$WINELOADER\" " + shellQuote(exe);
+    for (const std::string& arg : args) command += " " + shellQuote(arg);
+    return command;
+}
+
+}  // namespace
+
+RunResult runOnOtherMachine(const std::string& exe, const std::vector<std::string>& args, DWORD timeoutMs) {
+    const std::string bin = TW_BIN_DIR_UNIX;
+    return runScript(otherMachineSetup(),
+                     "tw_wine_prepare && tw_wine_keep_session " +
+                         shellQuote(bin.substr(0, bin.find_last_of('/')) + "/tools/session_keeper.exe") + " && " +
+                         commandOf(exe, args),
+                     timeoutMs);
+}
+
+RunResult runUnderLocale(const std::string& locale, const std::string& exe, const std::vector<std::string>& args) {
+    // Wine keeps its own variables from a Linux child's environment, so the
+    // loader is named here; the prefix and wineserver are this process's.
+    char loader[MAX_PATH] = "";
+    DWORD n = ::GetEnvironmentVariableA("WINELOADER", loader, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) fail("WINELOADER");
+    return runScript("WINELOADER=" + shellQuote(loader) + "\n", "LC_ALL=" + shellQuote(locale) + " " + commandOf(exe, args),
+                     120000);
+}
+
+void stopOtherMachine() { linuxScript(otherMachineSetup(), "tw_wineserver -k", "/dev/null", 30000); }
 
 // ---- clipboard ------------------------------------------------------------
 

@@ -277,6 +277,11 @@ std::string sharedPath(const std::string& windowsPath);
 // Runs a program there (a Z: path) and waits for it; stdout and exit code
 // come back, no boxes. Creates the prefix on first use (that takes a while).
 RunResult runOnOtherMachine(const std::string& exe, const std::vector<std::string>& args, DWORD timeoutMs = 300000);
+// Runs a program on this machine under another locale, hence another ANSI
+// code page, as on a machine set up for another language: started from a
+// Linux shell, since a Wine process started by another keeps its parent's
+// code page whatever LC_ALL its environment holds. No boxes.
+RunResult runUnderLocale(const std::string& locale, const std::string& exe, const std::vector<std::string>& args);
 // Ends the other machine's wineserver and everything it runs.
 void stopOtherMachine();
 

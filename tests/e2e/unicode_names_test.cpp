@@ -27,34 +27,6 @@ std::string fromCodePage(const std::string& bytes, UINT codePage) {
     return narrow(wide);
 }
 
-// Runs Tarnwick under another locale, hence another ANSI code page: another
-// machine, for the clipboard's purposes. A Wine process started by another
-// keeps its parent's code page whatever LC_ALL its environment holds, so
-// the program is started from a Linux shell, which Wine runs as a process
-// of its own that ends apart from its Windows handle: the shell leaves the
-// exit code in a file when the program is done.
-RunResult runTarnwickUnderLocale(const std::string& locale, const std::vector<std::string>& args) {
-    TempDir work;
-    const std::string done = unixPath(work / "done"), out = unixPath(work / "out");
-    char loader[MAX_PATH] = "";
-    ::GetEnvironmentVariableA("WINELOADER", loader, MAX_PATH);
-    // $0 is the program, $1 to $5 the settings, the rest its arguments.
-    std::string line = "sh -c " + quoteArgument("exe=$0 locale=$1 loader=$2 out=$3 done=$4; shift 5; "
-                                    "LC_ALL=$locale \"$loader\" \"$exe\" \"$@\" >\"$out\" 2>&1; "
-                                    "echo $? >\"$done.part\"; mv \"$done.part\" \"$done\"") +
-           " " + quoteArgument(tarnwickExe()) + " " + locale + " " + loader + " " + out + " " + done + " -";
-    for (const std::string& arg : args) line += " " + quoteArgument(arg);
-    auto shell = Process::raw("Z:\\bin\\sh", line);
-    RunResult r;
-    for (int waited = 0; waited < 1200 && !exists(work / "done"); ++waited) ::Sleep(50);
-    r.timedOut = !exists(work / "done");
-    if (r.timedOut) return r;
-    r.exitCode = DWORD(std::stoul(readFile(work / "done")));
-    for (char c : readFile(work / "out"))
-        if (c != '\r') r.out += c;
-    return r;
-}
-
 std::string repeat(const std::string& piece, int times) {
     std::string s;
     for (int i = 0; i < times; ++i) s += piece;
@@ -221,7 +193,7 @@ TEST(UnicodeNames, CopiedWithOneCodePagePastedWithAnother) {
     makeDir(top);
     writeFile(top + u8"\\Отчёт.txt", "report");
     writeFile(top + u8"\\Файл № 2.txt", "file");
-    RunResult copy = runTarnwickUnderLocale("ru_RU.UTF-8", {top});
+    RunResult copy = runUnderLocale("ru_RU.UTF-8", tarnwickExe(), {top});
     ASSERT_FALSE(copy.timedOut);
     ASSERT_EQ(copy.exitCode, 0u) << copy.out;
     std::set<std::string> fields;
