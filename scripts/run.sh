@@ -44,6 +44,13 @@ for arg in "$@"; do
     set -- "$@" "$arg"
 done
 
+# Wine reads the arguments and the Linux file names in the locale's
+# character set; without a UTF-8 one, names in other scripts arrive mangled.
+case "$(locale charmap 2>/dev/null)" in
+    UTF-8) ;;
+    *) export LC_ALL=C.UTF-8 ;;
+esac
+
 exe="$build_dir/bin/Tarnwick.exe"
 if [ -n "${DISPLAY:-}" ]; then
     exec "$WINELOADER" "$exe" "$@"
