@@ -6,6 +6,7 @@
 
 #include "../../common/handles.h"
 #include "../copy/copy.h"
+#include "../handsfree/hands_free.h"
 #include "../paste/paste.h"
 #include "../platform/command.h"
 #include "../platform/console.h"
@@ -29,6 +30,8 @@ void printUsage() {
                     "\tTarnwick  /CLEAR\n"
                     "\tTarnwick  /TEXT[:size] path1 [path2...]\n"
                     "\tTarnwick  /NEXT [part]\n"
+                    "\tTarnwick  /SEND[:size] [/WAIT:seconds] [/INTERVAL:seconds] path1 [path2...]\n"
+                    "\tTarnwick  /[FORCE]RECEIVE path\n"
                     "\n");
 }
 
@@ -98,6 +101,39 @@ int dispatch() {
             return kExitUsage;
         }
         return placeNextPart(part) ? 0 : 1;
+    }
+
+    // Hands-free: /SEND[:size] takes the size as /TEXT does.
+    if (args[1].size() >= 5 && isSwitch(args[1].substr(0, 5), "/SEND")) {
+        const std::wstring asText = L"/TEXT" + args[1].substr(5);
+        SendOptions options;
+        if (parseTextSwitch(asText.c_str(), options.partChars) == TextSwitch::Copy) {
+            size_t first = 2;
+            for (bool bad = false; first < args.size() && parseSendOption(args[first], options, bad); ++first) {
+                if (bad) {
+                    messageBox("Time incorrect: /WAIT:seconds and /INTERVAL:seconds take 1 to 86400 seconds.",
+                               MB_ICONWARNING);
+                    return kExitUsage;
+                }
+            }
+            if (first == args.size()) {
+                printUsage();
+                return kExitUsage;
+            }
+            return sendHandsFree(std::vector<std::wstring>(args.begin() + first, args.end()), options);
+        }
+        if (parseTextSwitch(asText.c_str(), options.partChars) == TextSwitch::BadSize) {
+            messageBox(badPartSizeText().c_str(), MB_ICONWARNING);
+            return kExitUsage;
+        }
+    }
+    const bool receive = isSwitch(args[1], "/RECEIVE"), forceReceive = isSwitch(args[1], "/FORCERECEIVE");
+    if (receive || forceReceive) {
+        if (args.size() != 3) {
+            messageBox("Paste path not specified or incorrect.", MB_ICONWARNING);
+            return kExitUsage;
+        }
+        return receiveHandsFree(args[2], forceReceive);
     }
 
     bool paste = isSwitch(args[1], "/PASTE");

@@ -112,6 +112,15 @@ bool PasteContext::acceptUnknownEntry() {
     return messageBox("Unknown entry type in Tarnwick data.", MB_OKCANCEL | MB_ICONERROR) == IDOK;
 }
 
+std::wstring pasteFolder(const std::wstring& destination) { return prepareDestination(destination); }
+
+void pasteBlockInto(const std::wstring& folder, bool force, uint32_t format, const uint8_t* block, size_t length,
+                    const uint8_t* names, size_t namesLength) {
+    PasteContext context;
+    context.setForce(force);
+    context.pasteBlock(folder, format, block, length, names, namesLength);
+}
+
 bool pasteFromClipboard(const std::wstring& destination, bool force) {
     return runCommand([&] {
         PasteContext context;

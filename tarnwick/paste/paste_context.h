@@ -34,6 +34,9 @@ public:
     // to overwrite an existing file.
     bool restoreFile(const std::u16string& path, const FileInfo& info, const FileBytes& stored) override;
 
+    // Whether pasteBlock asks before merging or overwriting (paste sets it).
+    void setForce(bool value) { force = value; }
+
     // The question on a record of another type: true for OK.
     bool acceptUnknownEntry() override;
 

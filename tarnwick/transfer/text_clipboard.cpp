@@ -44,27 +44,7 @@ uint64_t newCopyId() {
     return id;
 }
 
-// Empties the clipboard and places the text as CF_UNICODETEXT; Windows
-// offers it as CF_TEXT too.
-void placeText(const std::string& text) {
-    unique_hglobal memory(::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, (text.size() + 1) * sizeof(wchar_t)));
-    if (!memory) throw kNotEnoughMemory;
-    {
-        unique_hglobal_locked view(memory.get());
-        if (!view) throw kNotEnoughMemory;
-        auto* out = static_cast<wchar_t*>(view.get());
-        // The text is ASCII: each character widens as it is.
-        for (char c : text) *out++ = wchar_t(static_cast<unsigned char>(c));
-        *out = L'\0';
-    }
-    clipboard_session clipboard;
-    if (!clipboard) throw kErrorOpeningClipboard;
-    console().write("Copying data to clipboard...\n");
-    ::EmptyClipboard();
-    if (!::SetClipboardData(CF_UNICODETEXT, memory.get())) throw kErrorSettingClipboard;
-    memory.release();
-    clipboard.close();
-}
+void placeText(const std::string& text) { placeClipboardText(text, true); }
 
 // The kept copy, opened for /NEXT.
 struct KeptCopy {
@@ -90,6 +70,17 @@ KeptCopy openKeptCopy() {
     return kept;
 }
 
+// The header of the copy kept for /NEXT; false when none is kept or it is
+// damaged.
+bool keptCopyHeader(PartHeader& header) {
+    try {
+        header = openKeptCopy().header;
+        return true;
+    } catch (const char*) {
+        return false;
+    }
+}
+
 void readAt(HANDLE file, uint64_t position, uint8_t* out, size_t length) {
     LARGE_INTEGER at;
     at.QuadPart = LONGLONG(position);
@@ -103,6 +94,50 @@ void readAt(HANDLE file, uint64_t position, uint8_t* out, size_t length) {
 }
 
 }  // namespace
+
+// Empties the clipboard and places the text as CF_UNICODETEXT; Windows
+// offers it as CF_TEXT too.
+void placeClipboardText(const std::string& text, bool announce) {
+    unique_hglobal memory(::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, (text.size() + 1) * sizeof(wchar_t)));
+    if (!memory) throw kNotEnoughMemory;
+    {
+        unique_hglobal_locked view(memory.get());
+        if (!view) throw kNotEnoughMemory;
+        auto* out = static_cast<wchar_t*>(view.get());
+        // The text is ASCII: each character widens as it is.
+        for (char c : text) *out++ = wchar_t(static_cast<unsigned char>(c));
+        *out = L'\0';
+    }
+    clipboard_session clipboard;
+    if (!clipboard) throw kErrorOpeningClipboard;
+    if (announce) console().write("Copying data to clipboard...\n");
+    ::EmptyClipboard();
+    if (!::SetClipboardData(CF_UNICODETEXT, memory.get())) throw kErrorSettingClipboard;
+    memory.release();
+    keepOutOfHistory();
+    clipboard.close();
+}
+
+void keepOutOfHistory() {
+    // Windows' clipboard history, its cloud clipboard and clipboard managers
+    // look for these before they keep anything. Best effort: a system
+    // without them ignores them.
+    struct Marker {
+        const wchar_t* name;
+        bool dword;  // a DWORD 0; otherwise no content at all
+    };
+    static const Marker kMarkers[] = {{L"ExcludeClipboardContentFromMonitorProcessing", false},
+                                      {L"CanIncludeInClipboardHistory", true},
+                                      {L"CanUploadToCloudClipboard", true},
+                                      {L"Clipboard Viewer Ignore", false}};
+    for (const Marker& marker : kMarkers) {
+        const UINT format = ::RegisterClipboardFormatW(marker.name);
+        if (!format) continue;
+        unique_hglobal memory(::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DWORD)));
+        if (!memory) continue;
+        if (::SetClipboardData(format, memory.get())) memory.release();
+    }
+}
 
 TextCopyRequest& textCopyRequest() {
     static TextCopyRequest request;
@@ -121,6 +156,17 @@ void publishBlockAsText(uint32_t format, const uint8_t* block, size_t blockLengt
     h.namesLength = uint32_t(names.size());
     h.namesCrc = names.empty() ? 0 : crc32Of(names.data(), names.size());
     planParts(partChars, h);
+    TextCopyRequest& request = textCopyRequest();
+    if (request.handsFree) {
+        // The same tree sent again in parts of the same size is the same
+        // copy: keeping its id lets the receiver's kept parts count.
+        PartHeader kept;
+        if (keptCopyHeader(kept)) {
+            const uint64_t id = kept.copyId;
+            kept.copyId = h.copyId;
+            if (kept.sameCopy(h)) h.copyId = id;
+        }
+    }
 
     std::string text;
     try {
@@ -143,16 +189,32 @@ void publishBlockAsText(uint32_t format, const uint8_t* block, size_t blockLengt
         } else {
             ::DeleteFileW(keptCopyPath().c_str());
         }
+        if (request.handsFree) request.handsFree->payload.assign(payload, payload + h.total());
     } catch (const std::bad_alloc&) {
         throw kNotEnoughMemory;
     }
 
     placeText(text);
+    if (request.handsFree) {
+        // /SEND takes it from here.
+        request.handsFree->header = h;
+        return;
+    }
     if (h.count > 1) {
         console().write("The copy is " + std::to_string(h.count) + " parts of text.\n");
         console().write(placedText(1, h.count, 2) + "\n");
     }
     console().write("Done.\n");
+}
+
+void keepCopyForNext(const PartHeader& header, const std::vector<uint8_t>& payload) {
+    if (header.count > 1) {
+        const std::string preamble = keptPreamble(header, 2);
+        writeFileAtomically(keptCopyPath(), {{reinterpret_cast<const uint8_t*>(preamble.data()), preamble.size()},
+                                             {payload.data(), payload.size()}});
+    } else {
+        ::DeleteFileW(keptCopyPath().c_str());
+    }
 }
 
 bool placeNextPart(uint32_t number) {

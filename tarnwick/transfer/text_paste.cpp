@@ -175,6 +175,18 @@ bool pasteFromText(bool showArrival, const BlockPaster& pasteBlock) {
     text.clear();
     text.shrink_to_fit();
 
+    const PartReceipt receipt = receivePartText(part, pasteBlock);
+    if (!receipt.pasted) {
+        const std::string line = arrivalText(receipt.arrival);
+        console().write(line + "\n");
+        // The folder verb's console closes at once; a box keeps the news.
+        if (showArrival) messageBox(line.c_str(), MB_OK | MB_ICONINFORMATION);
+    }
+    return true;
+}
+
+PartReceipt receivePartText(ReadPart& part, const BlockPaster& pasteBlock) {
+    PartReceipt receipt;
     const PartHeader& h = part.header;
     if (h.count == 1) {
         // The whole copy in one part: nothing is kept.
@@ -182,18 +194,16 @@ bool pasteFromText(bool showArrival, const BlockPaster& pasteBlock) {
         const uint8_t* payload = part.bytes.data();
         pasteBlock(h.format, payload, h.blockLength, h.namesLength ? payload + h.blockLength : nullptr,
                    h.namesLength);
-        return true;
+        receipt.arrival.header = h;
+        receipt.arrival.present.assign(1, true);
+        receipt.pasted = true;
+        return receipt;
     }
 
     FolderPartStorage storage;
-    Arrival arrival = receivePart(storage, part);
-    if (arrival.missing) {
-        const std::string line = arrivalText(arrival);
-        console().write(line + "\n");
-        // The folder verb's console closes at once; a box keeps the news.
-        if (showArrival) messageBox(line.c_str(), MB_OK | MB_ICONINFORMATION);
-        return true;
-    }
+    receipt.arrival = receivePart(storage, part);
+    Arrival& arrival = receipt.arrival;
+    if (arrival.missing) return receipt;
     console().write("Part " + std::to_string(h.number) + " of " + std::to_string(h.count) +
                     " arrived: the copy is complete.\n");
     part.bytes.clear();
@@ -203,7 +213,18 @@ bool pasteFromText(bool showArrival, const BlockPaster& pasteBlock) {
     // Pasted: the parts have done their work. After a failure they stay,
     // and pasting the last part again tries once more.
     forgetCopy(storage, h.copyId);
-    return true;
+    arrival.payload.clear();
+    arrival.payload.shrink_to_fit();
+    receipt.pasted = true;
+    return receipt;
+}
+
+std::vector<bool> keptParts(uint64_t copy, uint32_t count) {
+    std::vector<bool> present(count, false);
+    FolderPartStorage storage;
+    for (uint32_t number : storage.parts(copy))
+        if (number >= 1 && number <= count) present[number - 1] = true;
+    return present;
 }
 
 }  // namespace tw

@@ -13,15 +13,25 @@
 #include <functional>
 #include <vector>
 
+#include "part_store.h"
 #include "text_part.h"
 
 namespace tw {
 
 // Set from the command line before the copy runs; while enabled, the copy
 // publishes its block as text instead of under the registered format.
+struct HandsFreeCopy {
+    PartHeader header;             // part 1's
+    std::vector<uint8_t> payload;  // the block and its names
+};
 struct TextCopyRequest {
     bool enabled = false;
     uint64_t partChars = kDefaultPartChars;  // 0: one part
+    // For /SEND: the copy is made and part 1 placed as for /TEXT, and
+    // then handed over here instead of ending with the advice for /NEXT. A
+    // copy of the same payload in parts of the same size as the one kept
+    // for /NEXT keeps its copy id, so that a receiver's parts still count.
+    HandsFreeCopy* handsFree = nullptr;
 };
 TextCopyRequest& textCopyRequest();
 
@@ -30,6 +40,17 @@ TextCopyRequest& textCopyRequest();
 // /NEXT when there are more. Prints what to do next. Raises message texts.
 void publishBlockAsText(uint32_t format, const uint8_t* block, size_t blockLength,
                         const std::vector<uint8_t>& names, uint64_t partChars);
+
+// Places a part or an acknowledgement: CF_UNICODETEXT, with the formats
+// that keep it out of clipboard history and clipboard managers. Raises
+// message texts.
+void placeClipboardText(const std::string& text, bool announce);
+// Adds those formats to the open clipboard.
+void keepOutOfHistory();
+
+// Writes the copy kept for /NEXT afresh (a copy cut again by /SEND), the
+// next part to place after part 1.
+void keepCopyForNext(const PartHeader& header, const std::vector<uint8_t>& payload);
 
 // The /NEXT command: number 0 places the next part, any other that part
 // again. Runs inside runCommand.
@@ -46,5 +67,18 @@ using BlockPaster = std::function<void(uint32_t format, const uint8_t* block, si
 // saying what is still missing. Raises message texts for a part that
 // arrived cut short or damaged, and for anything pasteBlock raises.
 bool pasteFromText(bool showArrival, const BlockPaster& pasteBlock);
+
+// One checked part taken in, by /PASTE and /RECEIVE alike: kept with the
+// others of its copy in the temp folder, or, when it completes the copy
+// (or is the whole copy), pasted with pasteBlock and the copy dropped.
+// Raises what receivePart and pasteBlock raise.
+struct PartReceipt {
+    Arrival arrival;  // header, present and missing; repeated
+    bool pasted = false;
+};
+PartReceipt receivePartText(ReadPart& part, const BlockPaster& pasteBlock);
+
+// Which parts of a copy the temp folder keeps, one flag per part.
+std::vector<bool> keptParts(uint64_t copy, uint32_t count);
 
 }  // namespace tw

@@ -10,7 +10,9 @@
 //    otherwise; or hands out bytes for anything but a part;
 //  - the store reports missing parts wrongly, keeps more copies than it
 //    may, or gives back a payload that does not match its CRC-32s;
-//  - a failure other than the store's own message texts leaves it.
+//  - a failure other than the store's own message texts leaves it;
+//  - the acknowledgement's reader accepts a line that is unsound or that
+//    does not read back the same when written afresh.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "tarnwick/transfer/part_store.h"
+#include "tarnwick/transfer/text_ack.h"
 #include "tarnwick/transfer/text_part.h"
 
 namespace {
@@ -38,6 +41,21 @@ void checkPart(const tw::ReadPart& part) {
     const tw::ReadPart reread = tw::readPart(wide.data(), wide.size());
     check(reread.status == tw::PartStatus::Part && reread.bytes == part.bytes &&
           reread.header.sameCopy(part.header) && reread.header.number == part.header.number);
+}
+
+void checkAck(const char16_t* text, size_t length) {
+    tw::Ack ack;
+    if (tw::readAck(text, length, ack) != tw::AckStatus::Ack) return;
+    check(ack.sound());
+    const std::string again = tw::ackText(ack);
+    const std::u16string wide(again.begin(), again.end());
+    tw::Ack reread;
+    check(tw::readAck(wide.data(), wide.size(), reread) == tw::AckStatus::Ack && reread.copyId == ack.copyId &&
+          reread.held == ack.held && reread.count == ack.count && reread.missing == ack.missing &&
+          reread.pasted == ack.pasted && reread.cutChars == ack.cutChars);
+    uint64_t id;
+    uint32_t number, count;
+    check(!tw::peekPartCopy(text, length, id, number, count));
 }
 
 }  // namespace
@@ -63,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memcpy(exact.get(), text.data(), text.size() * sizeof(char16_t));
         const tw::ReadPart part = tw::readPart(exact.get(), text.size());
         checkPart(part);
+        checkAck(exact.get(), text.size());
         if (part.status != tw::PartStatus::Part) continue;
         try {
             const tw::Arrival arrival = tw::receivePart(storage, part);

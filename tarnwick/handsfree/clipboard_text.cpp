@@ -1,0 +1,57 @@
+#include <windows.h>
+
+#include <algorithm>
+
+#include "../../common/handles.h"
+#include "hands_free.h"
+
+namespace tw {
+
+std::u16string tarnwickTextOnClipboard() {
+    static const char16_t kMark[] = u"TARNWICK ";
+    const size_t mark = sizeof kMark / sizeof kMark[0] - 1;
+    std::u16string text;
+    if (!::IsClipboardFormatAvailable(CF_UNICODETEXT)) return text;
+    // Another program may hold it for a moment; a change it makes brings a
+    // notice of its own, so a clipboard that stays busy is skipped.
+    clipboard_session clipboard;
+    if (!clipboard) return text;
+    HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+    if (!data) return text;
+    unique_hglobal_locked lock(data);
+    if (!lock) return text;
+    const auto* chars = static_cast<const char16_t*>(lock.get());
+    // Up to the terminator, and never past the memory.
+    const size_t room = ::GlobalSize(data) / sizeof(char16_t);
+    const size_t length = size_t(std::find(chars, chars + room, u'\0') - chars);
+    if (length >= mark && std::equal(kMark, kMark + mark, chars)) text.assign(chars, length);
+    return text;
+}
+
+bool parseSendOption(const std::wstring& arg, SendOptions& options, bool& bad) {
+    bad = false;
+    std::wstring upper;
+    for (wchar_t c : arg) upper += (c >= L'a' && c <= L'z') ? wchar_t(c - L'a' + L'A') : c;
+    uint32_t* target = nullptr;
+    size_t skip = 0;
+    if (upper.compare(0, 6, L"/WAIT:") == 0) {
+        target = &options.waitSeconds;
+        skip = 6;
+    } else if (upper.compare(0, 10, L"/INTERVAL:") == 0) {
+        target = &options.intervalSeconds;
+        skip = 10;
+    } else {
+        return false;
+    }
+    uint64_t value = 0;
+    size_t i = skip;
+    for (; i < arg.size() && arg[i] >= L'0' && arg[i] <= L'9' && i - skip < 6; ++i) value = value * 10 + (arg[i] - L'0');
+    if (i == skip || i != arg.size() || value < 1 || value > 86400) {
+        bad = true;
+        return true;
+    }
+    *target = uint32_t(value);
+    return true;
+}
+
+}  // namespace tw

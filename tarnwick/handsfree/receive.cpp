@@ -1,0 +1,134 @@
+// /RECEIVE and /FORCERECEIVE: parts taken as they appear on the clipboard,
+// each kept as a /PASTE keeps it and answered with an acknowledgement; the
+// tree pasted once every part is here.
+#include <windows.h>
+
+#include <algorithm>
+#include <new>
+#include <string>
+
+#include "../paste/paste.h"
+#include "../platform/clipboard_watch.h"
+#include "../platform/command.h"
+#include "../platform/console.h"
+#include "../transfer/text_ack.h"
+#include "../transfer/text_transfer.h"
+#include "hands_free.h"
+
+namespace tw {
+
+namespace {
+
+uint32_t lowestMissing(const std::vector<bool>& present) {
+    auto it = std::find(present.begin(), present.end(), false);
+    return it == present.end() ? 0 : uint32_t(it - present.begin()) + 1;
+}
+
+void acknowledge(uint64_t copy, const std::vector<bool>& present, bool pasted, uint32_t cutChars) {
+    Ack ack;
+    ack.copyId = copy;
+    ack.count = uint32_t(present.size());
+    ack.held = uint32_t(std::count(present.begin(), present.end(), true));
+    ack.missing = lowestMissing(present);
+    ack.pasted = pasted;
+    ack.cutChars = cutChars;
+    placeClipboardText(ackText(ack), false);
+}
+
+class Receiver {
+public:
+    Receiver(const std::wstring& folder, bool force) : folder_(folder), force_(force) {}
+
+    // Takes the clipboard's text when it is a part; true once the tree was
+    // pasted.
+    bool take() {
+        std::u16string text = tarnwickTextOnClipboard();
+        if (text.empty()) return false;
+        ReadPart part = readPart(text.data(), text.size());
+        switch (part.status) {
+        case PartStatus::NotAPart: return false;  // an acknowledgement, or any other text
+        case PartStatus::Incomplete: {
+            uint64_t copy;
+            uint32_t number, count;
+            if (part.cut && peekPartCopy(text.data(), text.size(), copy, number, count)) {
+                console().write("Part " + std::to_string(number) + " of " + std::to_string(count) +
+                                " arrived cut short after " + std::to_string(text.size()) +
+                                " characters: asking the sender for smaller parts.\n");
+                acknowledge(copy, keptParts(copy, count), false, uint32_t(std::min<size_t>(text.size(), 0xFFFFFFFF)));
+            } else {
+                ignore(incompletePartText(text.size(), part.cut).c_str());
+            }
+            return false;
+        }
+        case PartStatus::Invalid: ignore(kPartInvalid); return false;
+        case PartStatus::Newer: ignore(kPartNewer); return false;
+        case PartStatus::Part: break;
+        }
+        text.clear();
+        text.shrink_to_fit();
+
+        PartReceipt receipt;
+        try {
+            receipt = receivePartText(part, [&](uint32_t format, const uint8_t* block, size_t length,
+                                                const uint8_t* names, size_t namesLength) {
+                pasteBlockInto(folder_, force_, format, block, length, names, namesLength);
+            });
+        } catch (const char* message) {
+            // The store's own refusals leave the transfer waiting; a paste
+            // that failed ends it.
+            if (message == kPartInvalid || message == kPartsDisagree) {
+                ignore(message);
+                return false;
+            }
+            throw;
+        }
+        const Arrival& a = receipt.arrival;
+        if (!receipt.pasted) {
+            console().write("Part " + std::to_string(a.header.number) + " of " + std::to_string(a.header.count) +
+                            (a.repeated ? " had arrived already; " : " arrived; ") + std::to_string(a.missing) +
+                            " still missing.\n");
+        }
+        acknowledge(a.header.copyId, a.present, receipt.pasted, 0);
+        return receipt.pasted;
+    }
+
+private:
+    void ignore(const char* message) { console().write(std::string("Ignored: ") + message + "\n"); }
+
+    std::wstring folder_;
+    bool force_;
+};
+
+}  // namespace
+
+int receiveHandsFree(const std::wstring& destination, bool force) {
+    bool stopped = false;
+    const bool ok = runCommand([&] {
+        try {
+            Receiver receiver(pasteFolder(destination), force);
+            // Listening before the first look: a part placed in between
+            // brings a notice.
+            ClipboardWatch watch;
+            console().write("Waiting for Tarnwick parts on the clipboard (Ctrl+C stops).\n");
+            if (receiver.take()) return;
+            for (;;) {
+                switch (watch.wait(INFINITE)) {
+                case ClipboardWatch::Wake::Stopped:
+                    console().write("Stopped. The parts received so far are kept: Tarnwick /RECEIVE goes on where "
+                                    "this one stopped.\n");
+                    stopped = true;
+                    return;
+                case ClipboardWatch::Wake::Changed:
+                    if (receiver.take()) return;
+                    break;
+                case ClipboardWatch::Wake::TimedOut: break;
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            throw "Not enough memory.";
+        }
+    });
+    return ok && !stopped ? 0 : 1;
+}
+
+}  // namespace tw
