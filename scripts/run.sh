@@ -32,12 +32,20 @@ tw_wine_prepare || exit 1
 tw_wine_keep_session "$build_dir/tools/session_keeper.exe"
 
 position=0
+sending=
 for arg in "$@"; do
     position=$((position + 1))
     [ "$position" = 1 ] && set --
+    # /SEND's own switches follow it, before the paths.
+    case "$sending:$arg" in
+        yes:/[Ww][Aa][Ii][Tt]:* | yes:/[Ii][Nn][Tt][Ee][Rr][Vv][Aa][Ll]:*) set -- "$@" "$arg"; continue ;;
+        *) sending= ;;
+    esac
     case "$position:$arg" in
         1:/\? | 1:/[Cc][Ll][Ee][Aa][Rr] | 1:/[Pp][Aa][Ss][Tt][Ee] | 1:/[Ff][Oo][Rr][Cc][Ee][Pp][Aa][Ss][Tt][Ee]) ;;
         1:/[Tt][Ee][Xx][Tt] | 1:/[Tt][Ee][Xx][Tt]:* | 1:/[Nn][Ee][Xx][Tt]) ;;
+        1:/[Ss][Ee][Nn][Dd] | 1:/[Ss][Ee][Nn][Dd]:*) sending=yes ;;
+        1:/[Rr][Ee][Cc][Ee][Ii][Vv][Ee] | 1:/[Ff][Oo][Rr][Cc][Ee][Rr][Ee][Cc][Ee][Ii][Vv][Ee]) ;;
         *:/*) arg="Z:$(printf '%s' "$arg" | tr '/' '\\')" ;;
         *:*/*) arg=$(printf '%s' "$arg" | tr '/' '\\') ;;
     esac

@@ -848,6 +848,54 @@ RunResult runOnOtherMachine(const std::string& exe, const std::vector<std::strin
                      timeoutMs);
 }
 
+OtherMachineProcess::OtherMachineProcess(const std::string& exe, const std::vector<std::string>& args)
+    : dir_(new TempDir) {
+    const std::string bin = TW_BIN_DIR_UNIX, dir = unixPath(dir_->path());
+    const std::string script = dir_->path() + "\\run.sh";
+    // The program's Linux process id goes to "pid" for signal(); the exit
+    // code to "rc" once it ended.
+    writeFile(script, otherMachineSetup() + "tw_wine_prepare && tw_wine_keep_session " +
+                          shellQuote(bin.substr(0, bin.find_last_of('/')) + "/tools/session_keeper.exe") + "\n" +
+                          commandOf(exe, args) + " >" + shellQuote(dir + "/out") + " 2>/dev/null </dev/null &\n" +
+                          "echo $! >" + shellQuote(dir + "/pid") + "\nwait $!\necho $? >" + shellQuote(dir + "/rc.tmp") +
+                          " && mv " + shellQuote(dir + "/rc.tmp") + " " + shellQuote(dir + "/rc") + "\n");
+    Process shell("Z:\\bin\\sh", {unixPath(script)}, "", false);
+    // Started once its process id is known.
+    for (DWORD start = ::GetTickCount(); !exists(dir_->path() + "\\pid") && ::GetTickCount() - start < 300000;)
+        ::Sleep(50);
+}
+
+OtherMachineProcess::~OtherMachineProcess() {
+    if (running()) {
+        signal("KILL");
+        wait(30000);
+    }
+}
+
+bool OtherMachineProcess::wait(DWORD timeoutMs) {
+    for (DWORD start = ::GetTickCount(); running(); ::Sleep(50))
+        if (::GetTickCount() - start >= timeoutMs) return false;
+    return true;
+}
+
+bool OtherMachineProcess::running() const { return !exists(dir_->path() + "\\rc"); }
+
+DWORD OtherMachineProcess::exitCode() const {
+    return running() ? STILL_ACTIVE : DWORD(std::atoi(readFile(dir_->path() + "\\rc").c_str()));
+}
+
+std::string OtherMachineProcess::output() const {
+    std::string out = exists(dir_->path() + "\\out") ? readFile(dir_->path() + "\\out") : "";
+    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+    return out;
+}
+
+void OtherMachineProcess::signal(const std::string& name) {
+    if (!exists(dir_->path() + "\\pid")) return;
+    linuxScript("", "kill -" + name + " $(cat " + shellQuote(unixPath(dir_->path() + "\\pid")) + ")", "/dev/null",
+                30000);
+}
+
 RunResult runUnderLocale(const std::string& locale, const std::string& exe, const std::vector<std::string>& args) {
     // Wine keeps its own variables from a Linux child's environment, so the
     // loader is named here; the prefix and wineserver are this process's.

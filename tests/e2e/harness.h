@@ -285,6 +285,27 @@ RunResult runUnderLocale(const std::string& locale, const std::string& exe, cons
 // Ends the other machine's wineserver and everything it runs.
 void stopOtherMachine();
 
+// A program on the other machine that runs beside the test (a /SEND or
+// /RECEIVE, one end of a relay), started at once; killed when the object
+// goes if it still runs.
+class OtherMachineProcess {
+public:
+    OtherMachineProcess(const std::string& exe, const std::vector<std::string>& args);
+    ~OtherMachineProcess();
+    OtherMachineProcess(const OtherMachineProcess&) = delete;
+    OtherMachineProcess& operator=(const OtherMachineProcess&) = delete;
+
+    bool wait(DWORD timeoutMs);  // true when it ended
+    bool running() const;
+    DWORD exitCode() const;      // valid once it ended
+    std::string output() const;  // standard output so far, \r removed
+    // Sends a Linux signal to the program ("INT" as Ctrl+C, "KILL").
+    void signal(const std::string& name);
+
+private:
+    std::unique_ptr<TempDir> dir_;
+};
+
 // ---- registry ---------------------------------------------------------------
 
 bool keyExists(HKEY root, const std::string& subKey);

@@ -4,8 +4,16 @@
 //   relay put FILE [cap] [lf|crlf]  FILE's text on the clipboard, cut after
 //                                   cap characters (0: no cap), its line
 //                                   ends turned into LF or CR LF
+//   relay link OUT IN [cap] [lf|crlf|keep] [delay-ms] [both|send|receive]
+//                                   one end of a channel that runs until
+//                                   IN\stop exists: each change of this
+//                                   machine's text (not its own) goes to
+//                                   OUT\<n>.msg, and IN's messages come onto
+//                                   this clipboard in order, each after the
+//                                   delay, cut and with line ends as above;
+//                                   send or receive makes this end one-way
 // Each machine is a Wine prefix of its own; get runs on the first, put on
-// the second. Exits 0 on success.
+// the second, link on both. Exits 0 on success.
 #include <windows.h>
 
 #include <cstdio>
@@ -34,17 +42,83 @@ int get(const char* path) {
     return std::fclose(out) == 0 && ok ? 0 : 4;
 }
 
-int put(const char* path, size_t cap, const char* lineEnds) {
+// A message as the channel hands it over: line ends changed, cut at cap.
+bool channelText(const char* path, size_t cap, const char* lineEnds, std::wstring& text) {
     FILE* in = std::fopen(path, "rb");
-    if (!in) return 4;
-    std::wstring text;
+    if (!in) return false;
+    const bool change = lineEnds && std::strcmp(lineEnds, "keep") != 0;
+    text.clear();
     for (wchar_t c; std::fread(&c, 2, 1, in) == 1;) {
-        if (lineEnds && c == L'\r') continue;
-        if (lineEnds && c == L'\n' && std::strcmp(lineEnds, "crlf") == 0) text += L'\r';
+        if (change && c == L'\r') continue;
+        if (change && c == L'\n' && std::strcmp(lineEnds, "crlf") == 0) text += L'\r';
         text += c;
     }
     std::fclose(in);
     if (cap && text.size() > cap) text.resize(cap);
+    return true;
+}
+
+bool placeText(const std::wstring& text) {
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * 2);
+    if (!memory || !openClipboard()) return false;
+    std::memcpy(::GlobalLock(memory), text.c_str(), (text.size() + 1) * 2);
+    ::GlobalUnlock(memory);
+    ::EmptyClipboard();
+    const bool ok = ::SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    ::CloseClipboard();
+    return ok;
+}
+
+bool clipboardText(std::wstring& text) {
+    if (!::IsClipboardFormatAvailable(CF_UNICODETEXT) || !openClipboard()) return false;
+    HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+    const auto* chars = data ? static_cast<const wchar_t*>(::GlobalLock(data)) : nullptr;
+    if (chars) {
+        text.assign(chars, ::wcsnlen(chars, ::GlobalSize(data) / 2));
+        ::GlobalUnlock(data);
+    }
+    ::CloseClipboard();
+    return chars != nullptr;
+}
+
+bool fileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+int link(const std::string& out, const std::string& in, size_t cap, const char* lineEnds, DWORD delayMs,
+         const char* direction) {
+    const bool send = std::strcmp(direction, "receive") != 0, receive = std::strcmp(direction, "send") != 0;
+    std::wstring lastPut;
+    DWORD sequence = ::GetClipboardSequenceNumber();
+    for (unsigned sent = 0, received = 0; !fileExists(in + "\\stop"); ::Sleep(10)) {
+        const std::string next = in + "\\" + std::to_string(received + 1) + ".msg";
+        if (fileExists(next)) {
+            std::wstring text;
+            if (!channelText(next.c_str(), cap, lineEnds, text)) return 4;
+            ++received;
+            if (receive) {
+                ::Sleep(delayMs);
+                if (!placeText(text)) return 5;
+                lastPut = text;
+            }
+            continue;
+        }
+        const DWORD now = ::GetClipboardSequenceNumber();
+        if (now == sequence) continue;
+        sequence = now;
+        std::wstring text;
+        // What this end put itself does not go back.
+        if (!send || !clipboardText(text) || text == lastPut) continue;
+        const std::string name = out + "\\" + std::to_string(++sent);
+        FILE* file = std::fopen((name + ".tmp").c_str(), "wb");
+        if (!file) return 3;
+        const bool ok = std::fwrite(text.data(), 2, text.size(), file) == text.size();
+        if (std::fclose(file) != 0 || !ok || !::MoveFileA((name + ".tmp").c_str(), (name + ".msg").c_str())) return 4;
+    }
+    return 0;
+}
+
+int put(const char* path, size_t cap, const char* lineEnds) {
+    std::wstring text;
+    if (!channelText(path, cap, lineEnds, text)) return 4;
 
     HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * 2);
     if (!memory || !openClipboard()) return 5;
@@ -60,8 +134,13 @@ int put(const char* path, size_t cap, const char* lineEnds) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "get") == 0) return get(argv[2]);
+    if (argc >= 4 && argc <= 8 && std::strcmp(argv[1], "link") == 0)
+        return link(argv[2], argv[3], argc > 4 ? std::strtoul(argv[4], nullptr, 10) : 0, argc > 5 ? argv[5] : "keep",
+                    argc > 6 ? std::strtoul(argv[6], nullptr, 10) : 0, argc > 7 ? argv[7] : "both");
     if (argc >= 3 && argc <= 5 && std::strcmp(argv[1], "put") == 0)
         return put(argv[2], argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 0, argc > 4 ? argv[4] : nullptr);
-    std::fputs("relay get FILE | relay put FILE [cap] [lf|crlf]\n", stderr);
+    std::fputs("relay get FILE | relay put FILE [cap] [lf|crlf] | relay link OUT IN [cap] [lf|crlf|keep] [delay-ms] "
+               "[both|send|receive]\n",
+               stderr);
     return 1;
 }
