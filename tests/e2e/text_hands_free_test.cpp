@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <ostream>
 
 #include "text_support.h"
 
@@ -56,6 +57,8 @@ class Channel {
 public:
     Channel(const TempDir& tmp, size_t cap, const char* lineEnds, unsigned delayMs, bool oneWay)
         : toThere_(tmp / "to-there"), toHere_(tmp / "to-here") {
+        removeTree(toThere_);
+        removeTree(toHere_);
         makeDir(toThere_);
         makeDir(toHere_);
         // The two clipboards must not meet outside the relay.
@@ -88,6 +91,11 @@ private:
     std::unique_ptr<Process> here_;
 };
 
+// The row's name in the test's name, rather than its bytes.
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+const char kPasted[] = "The receiver pasted the tree.\nDone.\n";
+
 enum class Event { None, StopReceiver, StopSender, UserText, ForeignPart };
 
 struct Row {
@@ -102,7 +110,7 @@ struct Row {
     const char* senderSays;  // a line the sender must print
 };
 
-class HandsFree : public TextTransfer {
+class HandsFree : public TextTransfer, public ::testing::WithParamInterface<Row> {
 protected:
     void makeSource() override {
         TextTransfer::makeSource();
@@ -207,25 +215,26 @@ protected:
     }
 };
 
-const char kPasted[] = "The receiver pasted the tree.\nDone.\n";
 
-TEST_F(HandsFree, EveryChannelCarriesTheTree) {
-    const Row rows[] = {
-        {"two-way, 4 MiB cap, CR LF turned to LF", 4u << 20, "lf", 0, false, {"/SEND:8K"}, false, Event::None, kPasted},
-        {"two-way, a cap below the part size, no size given", 12000, "keep", 0, false, {"/SEND"}, true, Event::None,
-         "was cut short by the channel after 12000 characters: cutting the copy again into parts of 10240 characters."},
-        {"one-way: the parts take turns", 0, "crlf", 0, true, {"/SEND:8K", "/WAIT:3", "/INTERVAL:2"}, true, Event::None,
-         "Every part was placed 3 times."},
-        {"the receiver stopped half-way", 0, "lf", 0, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true,
-         Event::StopReceiver, kPasted},
-        {"the sender stopped half-way", 0, "lf", 0, false, {"/SEND:8K"}, true, Event::StopSender, kPasted},
-        {"the user's own text in the middle", 0, "lf", 0, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true,
-         Event::UserText, kPasted},
-        {"a part of another copy in the middle", 0, "lf", 0, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true,
-         Event::ForeignPart, kPasted},
-    };
-    for (const Row& row : rows) runRow(row);
-}
+const Row kChannels[] = {
+    {"TwoWayCappedAt4MiBWithLfLineEnds", 4u << 20, "lf", 0, false, {"/SEND:8K"}, false, Event::None, kPasted},
+    {"TwoWayCappedBelowThePartSizeNoSizeGiven", 12000, "keep", 0, false, {"/SEND"}, true, Event::None,
+     "was cut short by the channel after 12000 characters: cutting the copy again into parts of 10240 characters."},
+    {"OneWayThePartsTakeTurns", 0, "crlf", 0, true, {"/SEND:8K", "/WAIT:3", "/INTERVAL:2"}, true, Event::None,
+     "Every part was placed 3 times."},
+    {"ReceiverStoppedHalfWayAndStartedAgain", 0, "lf", 0, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true,
+     Event::StopReceiver, kPasted},
+    {"SenderStoppedHalfWayAndStartedAgain", 0, "lf", 0, false, {"/SEND:8K"}, true, Event::StopSender, kPasted},
+    {"UsersOwnTextInTheMiddle", 0, "lf", 0, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true, Event::UserText,
+     kPasted},
+    {"APartOfAnotherCopyInTheMiddle", 0, "lf", 0, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true,
+     Event::ForeignPart, kPasted},
+};
+
+TEST_P(HandsFree, TheTreeArrives) { runRow(GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(Channels, HandsFree, ::testing::ValuesIn(kChannels),
+                         [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 TEST_F(HandsFree, PartsPlacedByTextAndNextStayOutOfHistory) {
     writeFile(tmp / "big.bin", randomBytes(20000, 3));
