@@ -81,6 +81,11 @@ bool clipboardText(std::wstring& text) {
     return chars != nullptr;
 }
 
+int failed(const std::string& what, int code) {
+    std::fprintf(stderr, "relay: %s failed (error %lu)\n", what.c_str(), (unsigned long)::GetLastError());
+    return code;
+}
+
 bool fileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 int link(const std::string& out, const std::string& in, size_t cap, const char* lineEnds, DWORD delayMs,
@@ -92,26 +97,31 @@ int link(const std::string& out, const std::string& in, size_t cap, const char* 
         const std::string next = in + "\\" + std::to_string(received + 1) + ".msg";
         if (fileExists(next)) {
             std::wstring text;
-            if (!channelText(next.c_str(), cap, lineEnds, text)) return 4;
+            if (!channelText(next.c_str(), cap, lineEnds, text)) return failed("reading " + next, 4);
             ++received;
             if (receive) {
                 ::Sleep(delayMs);
-                if (!placeText(text)) return 5;
+                // A busy clipboard is tried again, as a real channel would.
+                bool placed = false;
+                for (int attempt = 0; attempt < 10 && !(placed = placeText(text)); ++attempt) ::Sleep(500);
+                if (!placed) return failed("placing " + next, 5);
                 lastPut = text;
             }
             continue;
         }
         const DWORD now = ::GetClipboardSequenceNumber();
-        if (now == sequence) continue;
-        sequence = now;
+        if (now == sequence || !send) continue;
         std::wstring text;
+        if (::IsClipboardFormatAvailable(CF_UNICODETEXT) && !clipboardText(text)) continue;  // busy: look again
+        sequence = now;
         // What this end put itself does not go back.
-        if (!send || !clipboardText(text) || text == lastPut) continue;
+        if (text.empty() || text == lastPut) continue;
         const std::string name = out + "\\" + std::to_string(++sent);
         FILE* file = std::fopen((name + ".tmp").c_str(), "wb");
-        if (!file) return 3;
+        if (!file) return failed("creating " + name, 3);
         const bool ok = std::fwrite(text.data(), 2, text.size(), file) == text.size();
-        if (std::fclose(file) != 0 || !ok || !::MoveFileA((name + ".tmp").c_str(), (name + ".msg").c_str())) return 4;
+        if (std::fclose(file) != 0 || !ok || !::MoveFileA((name + ".tmp").c_str(), (name + ".msg").c_str()))
+            return failed("writing " + name, 4);
     }
     return 0;
 }
