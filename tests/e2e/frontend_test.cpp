@@ -10,19 +10,24 @@ namespace {
 
 const std::vector<std::string> kUsage = {
     "Tarnwick 2.0", "", "Syntax:-", "\tTarnwick  path1 [path2...]", "\tTarnwick  /[FORCE]PASTE path",
-    "\tTarnwick  /CLEAR", "\tTarnwick  /TEXT[:size] path1 [path2...]", "\tTarnwick  /NEXT [part]", "",
+    "\tTarnwick  /CLEAR", "\tTarnwick  /TEXT[:size] path1 [path2...]", "\tTarnwick  /NEXT [part]",
+    "\tTarnwick  /SEND[:size] [/WAIT:seconds] [/INTERVAL:seconds] path1 [path2...]",
+    "\tTarnwick  /[FORCE]RECEIVE path", "",
 };
 constexpr DWORD kExitUsage = 0xFFFFFFFF;
 
 TEST(CommandLine, UsageTextAndExitMinusOne) {
-    const std::vector<std::vector<std::string>> cases = {{}, {"/?"}, {"/?", "more", "words"}, {"/text"}};
+    const std::vector<std::vector<std::string>> cases = {{},        {"/?"}, {"/?", "more", "words"}, {"/text"},
+                                                         {"/send"}, {"/SEND:4M", "/WAIT:5", "/interval:9"}};
     for (const auto& args : cases) {
         SCOPED_TRACE(args.empty() ? "(none)" : args.back());
         RunResult r = runTarnwick(args);
         EXPECT_EQ(r.exitCode, kExitUsage);
         EXPECT_EQ(r.lines, kUsage);
         EXPECT_EQ(r.out, "Tarnwick 2.0\n\nSyntax:-\n\tTarnwick  path1 [path2...]\n\tTarnwick  /[FORCE]PASTE path\n"
-                         "\tTarnwick  /CLEAR\n\tTarnwick  /TEXT[:size] path1 [path2...]\n\tTarnwick  /NEXT [part]\n\n");
+                         "\tTarnwick  /CLEAR\n\tTarnwick  /TEXT[:size] path1 [path2...]\n\tTarnwick  /NEXT [part]\n"
+                         "\tTarnwick  /SEND[:size] [/WAIT:seconds] [/INTERVAL:seconds] path1 [path2...]\n"
+                         "\tTarnwick  /[FORCE]RECEIVE path\n\n");
         EXPECT_TRUE(r.boxes.empty());
     }
 }
@@ -119,15 +124,18 @@ TEST(CommandLine, UnknownSwitchIsASourcePath) {
     EXPECT_EQ(getClipboardText(), std::optional<std::string>("marker"));
 }
 
-// Malformed text-transfer commands: a box with the reason, the usage exit
-// code, the clipboard untouched.
+// Malformed text-transfer commands, hands-free ones included: a box with
+// the reason, the usage exit code, the clipboard untouched.
 TEST(CommandLine, MalformedTextCommandsAreUsageErrors) {
-    const std::string part = "Part number incorrect.",
+    const std::string time = "Time incorrect: /WAIT:seconds and /INTERVAL:seconds take 1 to 86400 seconds.",
+                      paste = "Paste path not specified or incorrect.", part = "Part number incorrect.",
                       size = "Part size incorrect: /TEXT:size takes a number of characters of at least 263, with K "
                              "or M after it for 1024 or 1048576 of them, or 0 for one part.";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"/TEXT:262", "a"}, size}, {{"/text:1G", "a"}, size}, {{"/NEXT", "x"}, part},
-        {{"/next", "0"}, part},     {{"/NEXT", "1", "2"}, part}};
+        {{"/next", "0"}, part},     {{"/NEXT", "1", "2"}, part}, {{"/SEND:262", "a"}, size},
+        {{"/SEND", "/WAIT:0", "a"}, time}, {{"/send", "/INTERVAL:86401", "a"}, time}, {{"/SEND", "/WAIT:x", "a"}, time},
+        {{"/RECEIVE"}, paste}, {{"/forcereceive", "a", "b"}, paste}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first[0] + " +" + std::to_string(c.first.size() - 1));
         putClipboard("Tarnwick_1", Bytes(292, 0));

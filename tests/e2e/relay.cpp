@@ -10,8 +10,9 @@
 //                                   machine's text (not its own) goes to
 //                                   OUT\<n>.msg, and IN's messages come onto
 //                                   this clipboard in order, each after the
-//                                   delay, cut and with line ends as above;
-//                                   send or receive makes this end one-way
+//                                   delay, cut and with line ends as above,
+//                                   then renamed <n>.done; send or receive
+//                                   makes this end one-way
 // Each machine is a Wine prefix of its own; get runs on the first, put on
 // the second, link on both. Exits 0 on success.
 #include <windows.h>
@@ -105,6 +106,9 @@ int link(const std::string& out, const std::string& in, size_t cap, const char* 
                 bool placed = false;
                 for (int attempt = 0; attempt < 10 && !(placed = placeText(text)); ++attempt) ::Sleep(500);
                 if (!placed) return failed("placing " + next, 5);
+                // Marked as handed over, for whoever times the channel.
+                const std::string done = in + "\\" + std::to_string(received) + ".done";
+                ::MoveFileA(next.c_str(), done.c_str());
                 lastPut = text;
             }
             continue;
