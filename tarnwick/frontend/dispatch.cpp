@@ -62,6 +62,8 @@ bool clearClipboard() {
         return false;
     }
     ::EmptyClipboard();
+    clipboard.close();
+    forgetKeptCopy();
     return true;
 }
 
