@@ -100,6 +100,23 @@ const FileInfo& readSingleFileBlock(const uint8_t* block, size_t blockLength) {
     return info;
 }
 
+uint64_t blockEnd(uint32_t format, const uint8_t* block, size_t length) {
+    try {
+        if (format == 1) {
+            const FileInfo& info = readSingleFileBlock(block, length);
+            return kSingleFileDataOffset + fileBytesAt(block, length, kSingleFileDataOffset, info).length;
+        }
+        TreeBlockReader reader(block, length);
+        while (!reader.done()) {
+            const TreeEntry entry = reader.next();
+            if (entry.file) reader.skipFileData(*entry.file);
+        }
+        return reader.dataPosition() <= length ? reader.dataPosition() : 0;
+    } catch (const char*) {
+        return 0;
+    }
+}
+
 TreeBlockReader::TreeBlockReader(const uint8_t* block, size_t blockLength)
     : block_(block), length_(blockLength) {
     if (blockLength < kBlockHeaderSize) throw kInvalidData;

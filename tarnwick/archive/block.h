@@ -71,6 +71,13 @@ constexpr uint64_t maxInflatedSize(uint32_t storedSize) { return kMaxInflateRati
 // True when the name field holds its terminator.
 bool nameTerminated(const char (&field)[kNameField]);
 
+// Where a block ends by its own fields: after the stored bytes of its file,
+// or of the last file of a tree. A channel may hand over more memory than
+// the block (rounded up); what binds to the block binds to this length.
+// 0 when the fields do not describe a block inside `length` (the paste's
+// walk then reports the fault).
+uint64_t blockEnd(uint32_t format, const uint8_t* block, size_t length);
+
 // Single-file block: the FileInfo at 0, stored bytes from 292.
 const FileInfo& readSingleFileBlock(const uint8_t* block, size_t blockLength);
 constexpr uint64_t kSingleFileDataOffset = kFileInfoSize;

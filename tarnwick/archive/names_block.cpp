@@ -74,6 +74,13 @@ const std::u16string* BoundNames::find(uint32_t recordIndex, const char* fieldNa
     return &it->name;
 }
 
+size_t namesDeclaredLength(const uint8_t* names, size_t length) {
+    if (length < kNamesHeaderSize) return length;
+    const auto& h = *reinterpret_cast<const NamesHeader*>(names);
+    const uint64_t declared = uint64_t(h.headerLength.get()) + h.entryAreaLength.get();
+    return declared >= kNamesHeaderSize && declared <= length ? size_t(declared) : length;
+}
+
 bool readBoundNames(const uint8_t* names, size_t namesLength, const uint8_t* block, size_t blockLength,
                     uint32_t recordCount, BoundNames& out) {
     out.names_.clear();

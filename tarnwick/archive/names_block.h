@@ -50,6 +50,11 @@ private:
     uint32_t codePage_ = 0;
 };
 
+// The length a side format gives itself (its header and entry area), when
+// that lies within the memory it came in; otherwise the memory's length,
+// which the reader then judges.
+size_t namesDeclaredLength(const uint8_t* names, size_t length);
+
 // False (out left empty) when the side format does not belong to the block:
 // shorter than the fields needed to tell, version unknown, blockLength or
 // blockCrc32 do not match (the CRC is computed only when the length

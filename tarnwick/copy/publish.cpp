@@ -86,6 +86,8 @@ void EntryList::publishBlock() {
         names.release();
     }
     clipboard.close();
+    // An earlier text copy's parts are not what the clipboard holds now.
+    forgetKeptCopy();
     console().write("Done.\n");
 }
 

@@ -65,6 +65,8 @@ bool clearClipboard() {
         return false;
     }
     ::EmptyClipboard();
+    clipboard.close();
+    forgetKeptCopy();
     return true;
 }
 

@@ -83,6 +83,13 @@ public:
             throw;
         }
         const Arrival& a = receipt.arrival;
+        if (a.pastedAlready) {
+            // Pasted by an earlier run: the sender may stop, this run goes on
+            // waiting for a copy of its own.
+            console().write(arrivalText(a) + "\n");
+            acknowledge(a.header.copyId, std::vector<bool>(a.header.count, true), true, 0);
+            return false;
+        }
         if (!receipt.pasted) {
             console().write("Part " + std::to_string(a.header.number) + " of " + std::to_string(a.header.count) +
                             (a.repeated ? " had arrived already; " : " arrived; ") + std::to_string(a.missing) +

@@ -97,7 +97,13 @@ void PasteContext::pasteBlock(const std::wstring& folder, uint32_t format, const
     BoundNames exact;
     if (names) {
         uint32_t records = format == 1 ? 1 : TreeBlockReader(block, length).entryCount();
-        readBoundNames(names, namesLength, block, length, records, exact);
+        // A clipboard owner may round memory up: the names bind to the
+        // block's own length and are read to their own end.
+        const size_t sideLength = namesDeclaredLength(names, namesLength);
+        if (!readBoundNames(names, sideLength, block, length, records, exact)) {
+            const uint64_t end = blockEnd(format, block, length);
+            if (end && end < length) readBoundNames(names, sideLength, block, size_t(end), records, exact);
+        }
     }
     const NameRules rules(ansiLeadByte, decodeAnsi, exact.empty() ? nullptr : &exact);
     if (format == 1) {

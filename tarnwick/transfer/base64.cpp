@@ -20,7 +20,8 @@ int valueOf(char16_t c) {
 
 void appendBase64(const uint8_t* data, size_t length, std::string& out) {
     size_t at = out.size();
-    out.resize(at + base64Length(length));
+    // Called a line at a time: the length fits in size_t.
+    out.resize(at + size_t(base64Length(length)));
     char* o = &out[at];
     size_t i = 0;
     for (; i + 3 <= length; i += 3) {

@@ -9,7 +9,9 @@
 
 namespace tw {
 
-constexpr size_t base64Length(size_t bytes) { return (bytes + 2) / 3 * 4; }
+// In 64 bits: a part of up to 4 GiB needs more characters than a 32-bit
+// size_t counts.
+constexpr uint64_t base64Length(uint64_t bytes) { return (bytes + 2) / 3 * 4; }
 
 // Appends the encoding of data[0 .. length) to out.
 void appendBase64(const uint8_t* data, size_t length, std::string& out);

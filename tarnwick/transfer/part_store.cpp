@@ -14,17 +14,32 @@ bool payloadMatches(const PartHeader& h, const uint8_t* payload) {
            (h.namesLength ? crc32Of(payload + h.blockLength, h.namesLength) : 0) == h.namesCrc;
 }
 
+const char* const kKeptCopyReplaced =
+    "Parts kept under this copy's id belonged to another copy: they were dropped.";
+
 Arrival receivePart(PartStorage& storage, const ReadPart& part) {
     const PartHeader& h = part.header;
     if (part.status != PartStatus::Part || !h.sound() || part.bytes.size() != h.length()) throw kPartInvalid;
 
     Arrival arrival;
     arrival.header = h;
+    const std::vector<uint64_t> pasted = storage.pasted();
+    if (std::find(pasted.begin(), pasted.end(), h.copyId) != pasted.end()) {
+        arrival.pastedAlready = true;
+        return arrival;
+    }
     std::string line;
-    if (storage.header(h.copyId, line)) {
-        PartHeader kept;
-        if (!readHeaderLine(line, kept) || !kept.sameCopy(h)) throw kPartInvalid;
-    } else {
+    bool kept = storage.header(h.copyId, line);
+    if (kept) {
+        PartHeader first;
+        if (!readHeaderLine(line, first) || !first.sameCopy(h)) {
+            // The part being pasted now is what the user means.
+            storage.drop(h.copyId);
+            arrival.replaced = true;
+            kept = false;
+        }
+    }
+    if (!kept) {
         // Room for the new copy: the earliest ones go.
         std::vector<uint64_t> others = storage.copies();
         for (size_t i = 0; i + kMaxKeptCopies <= others.size(); ++i) storage.drop(others[i]);
@@ -65,12 +80,25 @@ Arrival receivePart(PartStorage& storage, const ReadPart& part) {
 
 std::string arrivalText(const Arrival& a) {
     char text[160];
+    if (a.pastedAlready) {
+        std::snprintf(text, sizeof text,
+                      "Part %lu of %lu belongs to a copy that was pasted already. Nothing was done.",
+                      (unsigned long)a.header.number, (unsigned long)a.header.count);
+        return text;
+    }
     std::snprintf(text, sizeof text, "Part %lu of %lu %s. Still missing: ", (unsigned long)a.header.number,
                   (unsigned long)a.header.count, a.repeated ? "had arrived already" : "arrived");
     return text + listMissing(a.present) + ". Paste each of them in the same way.";
 }
 
-void forgetCopy(PartStorage& storage, uint64_t copy) { storage.drop(copy); }
+void forgetCopy(PartStorage& storage, uint64_t copy) {
+    storage.drop(copy);
+    std::vector<uint64_t> pasted = storage.pasted();
+    pasted.erase(std::remove(pasted.begin(), pasted.end(), copy), pasted.end());
+    pasted.push_back(copy);
+    if (pasted.size() > kRememberedCopies) pasted.erase(pasted.begin(), pasted.end() - kRememberedCopies);
+    storage.setPasted(pasted);
+}
 
 bool MemoryPartStorage::header(uint64_t copy, std::string& line) {
     auto it = kept.find(copy);

@@ -56,6 +56,9 @@ struct KeptCopy {
 
 KeptCopy openKeptCopy() {
     KeptCopy kept;
+    // A link in its place is nobody's copy: it goes, and nothing is read
+    // or written through it.
+    if (!removeLink(keptCopyPath()) || isLink(::GetFileAttributesW(keptCopyPath().c_str()))) throw kNothingKept;
     kept.file = unique_hfile(::CreateFileW(keptCopyPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!kept.file) throw kNothingKept;
@@ -180,6 +183,8 @@ void publishBlockAsText(uint32_t format, const uint8_t* block, size_t blockLengt
             payload = joined.data();
         }
         text = partText(h, payload);
+        // What an earlier text copy that was stopped half-way left behind.
+        removeLeftovers(keptCopyPath());
         // The rest waits in the temp folder for /NEXT; a copy of one part
         // leaves nothing there, so /NEXT cannot send a part of an older one.
         if (h.count > 1) {
@@ -214,6 +219,17 @@ void keepCopyForNext(const PartHeader& header, const std::vector<uint8_t>& paylo
                                              {payload.data(), payload.size()}});
     } else {
         ::DeleteFileW(keptCopyPath().c_str());
+    }
+}
+
+void forgetKeptCopy() {
+    try {
+        const std::wstring path = keptCopyPath();
+        if (!removeLink(path)) return;
+        ::DeleteFileW(path.c_str());
+        removeLeftovers(path);
+    } catch (const char*) {
+        // No temp folder: nothing is kept either.
     }
 }
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "base64.h"
 
@@ -214,9 +216,12 @@ bool readHeaderLine(const std::string& line, PartHeader& header) {
 
 std::string partText(const PartHeader& h, const uint8_t* bytes) {
     const size_t length = h.length();
-    const size_t encoded = base64Length(length);
+    const uint64_t encoded = base64Length(length);
+    const uint64_t chars = 192 + encoded + (encoded / kBase64LineChars + 1) * kLineEnd;
     std::string text;
-    text.reserve(192 + encoded + (encoded / kBase64LineChars + 1) * kLineEnd);
+    // A 32-bit process cannot hold the text of a part of gigabytes.
+    if (chars > text.max_size()) throw std::bad_alloc();
+    text.reserve(size_t(chars));
     text += headerLine(h);
     text += "\r\n";
     // Whole lines of 57 bytes make 76 characters without padding.
@@ -264,7 +269,13 @@ ReadPart readPart(const char16_t* text, size_t length) {
     // short, or characters changed on the way.
     result.status = PartStatus::Incomplete;
     const size_t partLength = h.length();
-    const size_t encoded = base64Length(partLength);
+    const uint64_t encoded = base64Length(partLength);
+    // A part whose text this process could not even address is no part of
+    // a copy it could paste: refused before anything is allocated.
+    if (encoded + encoded / kBase64LineChars > SIZE_MAX / sizeof(char16_t)) {
+        result.status = PartStatus::Invalid;
+        return result;
+    }
     // Each line of 76 characters has at least a line feed after it.
     if (lines.left() < encoded + encoded / kBase64LineChars) {
         result.cut = true;
@@ -274,7 +285,7 @@ ReadPart readPart(const char16_t* text, size_t length) {
     size_t done = 0;  // characters decoded
     while (done < encoded) {
         line = lines.next(n, ended);
-        const size_t want = std::min(kBase64LineChars, encoded - done);
+        const size_t want = size_t(std::min<uint64_t>(kBase64LineChars, encoded - done));
         if (!ended || n != want) {
             result.cut = !ended;
             return result;

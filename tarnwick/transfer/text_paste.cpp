@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cwchar>
 #include <string>
 
@@ -24,10 +25,12 @@ const char kErrorGettingClipboard[] = "Error getting clipboard data.";
 const char kPartMark[] = "TARNWICK PART ";
 
 // Each copy's parts in a folder "in-<copy id>" of the transfer folder: the
-// kept first line in "first.txt", each part's bytes in "<number>.part".
+// kept first line in "first.txt", each part's bytes in "<number>.part"; the
+// ids of the copies pasted lately in "pasted.txt", one a line. A link where
+// one of these folders belongs is removed, never followed.
 class FolderPartStorage final : public PartStorage {
 public:
-    FolderPartStorage() : root_(transferFolder()) {}
+    explicit FolderPartStorage(const std::wstring& root) : root_(root) {}
 
     std::vector<uint64_t> copies() override {
         // Least recently changed first: a folder's time moves on with each
@@ -38,6 +41,10 @@ public:
         if (search) {
             do {
                 uint64_t copy;
+                if (isLink(entry.dwFileAttributes)) {
+                    if (copyOf(entry.cFileName, copy)) removeLink(root_ + entry.cFileName);
+                    continue;
+                }
                 if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && copyOf(entry.cFileName, copy))
                     found.emplace_back(uint64_t(entry.ftLastWriteTime.dwHighDateTime) << 32 |
                                            entry.ftLastWriteTime.dwLowDateTime,
@@ -51,23 +58,34 @@ public:
     }
 
     bool header(uint64_t copy, std::string& line) override {
+        if (!removeLink(folderName(copy))) return false;
         return readSmallFile(folderOf(copy) + L"first.txt", 512, line);
     }
 
     void begin(uint64_t copy, const std::string& line) override {
         const std::wstring folder = folderOf(copy);
+        if (!removeLink(folderName(copy))) throw kErrorKeeping;
         if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
             throw kErrorKeeping;
         writeFileAtomically(folder + L"first.txt", {{reinterpret_cast<const uint8_t*>(line.data()), line.size()}});
     }
 
     void drop(uint64_t copy) override {
+        // A link in the folder's place goes itself; what it points at is
+        // never looked into.
+        const DWORD attributes = ::GetFileAttributesW(folderName(copy).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || isLink(attributes)) {
+            removeLink(folderName(copy));
+            return;
+        }
         const std::wstring folder = folderOf(copy);
         WIN32_FIND_DATAW entry;
         unique_hfind search(::FindFirstFileW((folder + L"*").c_str(), &entry));
         if (search) {
             do {
-                if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW((folder + entry.cFileName).c_str());
+                const std::wstring path = folder + entry.cFileName;
+                if (isLink(entry.dwFileAttributes)) removeLink(path);
+                else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW(path.c_str());
             } while (::FindNextFileW(search.get(), &entry));
         }
         search.reset();
@@ -106,6 +124,28 @@ public:
         return true;
     }
 
+    std::vector<uint64_t> pasted() override {
+        std::vector<uint64_t> copies;
+        std::string text;
+        if (!readSmallFile(root_ + L"pasted.txt", kRememberedCopies * 18, text)) return copies;
+        for (size_t at = 0; at + 16 <= text.size() && copies.size() < kRememberedCopies; at += 18) {
+            std::wstring name = L"in-" + std::wstring(text.begin() + at, text.begin() + at + 16);
+            uint64_t copy;
+            if (copyOf(name.c_str(), copy)) copies.push_back(copy);
+        }
+        return copies;
+    }
+
+    void setPasted(const std::vector<uint64_t>& copies) override {
+        std::string text;
+        for (uint64_t copy : copies) {
+            char line[24];
+            std::snprintf(line, sizeof line, "%08lX%08lX\r\n", (unsigned long)(copy >> 32), (unsigned long)uint32_t(copy));
+            text += line;
+        }
+        writeFileAtomically(root_ + L"pasted.txt", {{reinterpret_cast<const uint8_t*>(text.data()), text.size()}});
+    }
+
 private:
     static bool copyOf(const wchar_t* name, uint64_t& copy) {
         if (std::wcsncmp(name, L"in-", 3) != 0 || std::wcslen(name) != 19) return false;
@@ -118,11 +158,13 @@ private:
         copy = v;
         return true;
     }
-    std::wstring folderOf(uint64_t copy) const {
+    // The folder's path without, and with, its closing backslash.
+    std::wstring folderName(uint64_t copy) const {
         wchar_t name[32];
-        std::swprintf(name, 32, L"in-%08lX%08lX\\", (unsigned long)(copy >> 32), (unsigned long)uint32_t(copy));
+        std::swprintf(name, 32, L"in-%08lX%08lX", (unsigned long)(copy >> 32), (unsigned long)uint32_t(copy));
         return root_ + name;
     }
+    std::wstring folderOf(uint64_t copy) const { return folderName(copy) + L"\\"; }
     std::wstring partPath(uint64_t copy, uint32_t number) const {
         return folderOf(copy) + std::to_wstring(number) + L".part";
     }
@@ -200,10 +242,16 @@ PartReceipt receivePartText(ReadPart& part, const BlockPaster& pasteBlock) {
         return receipt;
     }
 
-    FolderPartStorage storage;
-    receipt.arrival = receivePart(storage, part);
+    const std::wstring root = transferFolder();
+    FolderPartStorage storage(root);
+    {
+        // Two pastes at once change the store one after the other.
+        FolderLock lock(root + L"parts.lock");
+        receipt.arrival = receivePart(storage, part);
+    }
     Arrival& arrival = receipt.arrival;
-    if (arrival.missing) return receipt;
+    if (arrival.replaced) console().write(std::string(kKeptCopyReplaced) + "\n");
+    if (arrival.pastedAlready || arrival.missing) return receipt;
     console().write("Part " + std::to_string(h.number) + " of " + std::to_string(h.count) +
                     " arrived: the copy is complete.\n");
     part.bytes.clear();
@@ -212,6 +260,7 @@ PartReceipt receivePartText(ReadPart& part, const BlockPaster& pasteBlock) {
     pasteBlock(h.format, payload, h.blockLength, h.namesLength ? payload + h.blockLength : nullptr, h.namesLength);
     // Pasted: the parts have done their work. After a failure they stay,
     // and pasting the last part again tries once more.
+    FolderLock lock(root + L"parts.lock");
     forgetCopy(storage, h.copyId);
     arrival.payload.clear();
     arrival.payload.shrink_to_fit();
@@ -221,7 +270,8 @@ PartReceipt receivePartText(ReadPart& part, const BlockPaster& pasteBlock) {
 
 std::vector<bool> keptParts(uint64_t copy, uint32_t count) {
     std::vector<bool> present(count, false);
-    FolderPartStorage storage;
+    const std::wstring root = transferFolder();
+    FolderPartStorage storage(root);
     for (uint32_t number : storage.parts(copy))
         if (number >= 1 && number <= count) present[number - 1] = true;
     return present;

@@ -56,6 +56,11 @@ void keepCopyForNext(const PartHeader& header, const std::vector<uint8_t>& paylo
 // again. Runs inside runCommand.
 bool placeNextPart(uint32_t number);
 
+// Deletes the payload kept for /NEXT, once a plain copy or /CLEAR has put
+// something else in its place: a copy of the user's files is kept only as
+// long as it can still be sent. Raises nothing.
+void forgetKeptCopy();
+
 // Pastes a block held in memory, with every check a block from the
 // clipboard gets.
 using BlockPaster = std::function<void(uint32_t format, const uint8_t* block, size_t blockLength,

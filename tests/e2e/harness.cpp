@@ -977,6 +977,15 @@ void putClipboardText(const std::string& text) {
     if (!::SetClipboardData(CF_TEXT, toGlobal(b))) fail("SetClipboardData");
 }
 
+void putClipboardUnicodeText(const std::string& utf8) {
+    const std::wstring text = widen(utf8);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.c_str());
+    OpenedClipboard c;
+    ::EmptyClipboard();
+    if (!::SetClipboardData(CF_UNICODETEXT, toGlobal(Bytes(bytes, bytes + (text.size() + 1) * sizeof(wchar_t)))))
+        fail("SetClipboardData");
+}
+
 std::optional<Bytes> getClipboard(const std::string& formatName) {
     UINT id = formatId(formatName);
     OpenedClipboard c;

@@ -195,6 +195,8 @@ void putClipboard(const std::string& formatName, const Bytes& bytes);
 // Adds bytes under another format without emptying.
 void addClipboard(const std::string& formatName, const Bytes& bytes);
 void putClipboardText(const std::string& text);
+// Empties the clipboard and puts UTF-8 text there as CF_UNICODETEXT.
+void putClipboardUnicodeText(const std::string& utf8);
 std::optional<Bytes> getClipboard(const std::string& formatName);
 std::optional<std::string> getClipboardText();
 // Names of every format present (registered names; predefined ones as "#<id>").

@@ -256,10 +256,25 @@ TEST(Paste, DriveRootGivesOneBackslash) {
 
 TEST(Paste, ClipboardWithoutTarnwickData) {
     TempDir dest;
-    putClipboardText("just text");
-    RunResult r = paste(dest.path());
-    expectFailure(r, "The clipboard does not contain data in Tarnwick format.");
-    EXPECT_EQ(r.lines, Lines{"Reading clipboard..."});
+    const char* const notOurs = "The clipboard does not contain data in Tarnwick format.";
+    const struct {
+        const char* text;
+        const char* message;
+    } texts[] = {
+        {"just text", notOurs},
+        {"An ordinary sentence, longer than a part's first mark.", notOurs},
+        {u8"Привет, мир — обычный текст", notOurs},
+        {"TARNWICK PARTY tonight, bring snacks", notOurs},
+        {"TARNWICK PART of the minutes\r\nsecond line\r\n", "Invalid Tarnwick data."},
+    };
+    for (const auto& t : texts) {
+        SCOPED_TRACE(t.text);
+        if (t.text == texts[0].text) putClipboardText(t.text);  // CF_TEXT, as ANSI programs place it
+        else putClipboardUnicodeText(t.text);
+        RunResult r = paste(dest.path());
+        expectFailure(r, t.message);
+        EXPECT_EQ(r.lines, Lines{"Reading clipboard..."});
+    }
 
     emptyClipboard();
     RunResult empty = paste(dest.path());

@@ -20,6 +20,30 @@ struct StopOtherMachine : ::testing::Environment {
 };
 inline const auto* const kStopOtherMachine = ::testing::AddGlobalTestEnvironment(new StopOtherMachine);
 
+// Where each machine keeps its text copies and received parts
+// (%TEMP%\Tarnwick): this one, and the other machine's through Z:.
+inline std::string transferFolder() {
+    char temp[MAX_PATH];
+    const DWORD n = ::GetTempPathA(MAX_PATH, temp);
+    return std::string(temp, n) + "Tarnwick";
+}
+inline std::string otherTransferFolder() {
+    const std::string bin = TW_BIN_DIR_UNIX;
+    char user[256] = "";
+    DWORD size = sizeof user;
+    EXPECT_TRUE(::GetUserNameA(user, &size));
+    std::string path = "Z:" + bin.substr(0, bin.find_last_of('/')) + "/wine-other-machine/drive_c/users/" + user +
+                       "/Temp/Tarnwick";
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    return path;
+}
+// The folders of received copies ("in-<id>") in a transfer folder.
+inline size_t keptCopies(const std::string& folder) {
+    size_t n = 0;
+    for (const std::string& name : listDir(folder)) n += name.compare(0, 3, "in-") == 0;
+    return n;
+}
+
 // Every entry beneath a folder: relative path, then size, content hash,
 // last-write time and the attribute bits a paste restores.
 inline std::map<std::string, std::string> treeOf(const std::string& folder, const std::string& prefix = "") {
@@ -57,6 +81,9 @@ protected:
         setAttributes(source + "\\words.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     }
     void SetUp() override {
+        // What earlier tests kept on either machine plays no part.
+        removeTree(transferFolder());
+        removeTree(otherTransferFolder());
         makeSource();
         makeDir(dest);
     }

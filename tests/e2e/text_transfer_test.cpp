@@ -1,6 +1,8 @@
 // The block as text between two machines (two Wine prefixes, two
 // clipboards) through a channel that carries only text: copied with /TEXT
 // and /NEXT on one, carried by the relay, pasted on the other.
+#include "copy_support.h"
+#include "tarnwick/transfer/text_part.h"
 #include "text_support.h"
 
 namespace e2e {
@@ -16,8 +18,9 @@ TEST_F(TextTransfer, OnePartArrivesExactlyWhateverTheLineEnds) {
         EXPECT_TRUE(r.boxes.empty());
         expectArrived();
     }
-    // Nothing was kept for a copy of one part.
-    EXPECT_EQ(runOnOtherMachine(tarnwickExe(), {"/NEXT"}).exitCode, 1u);
+    // Nothing was kept for a copy of one part, on either side.
+    EXPECT_FALSE(exists(otherTransferFolder() + "\\outgoing.dat"));
+    EXPECT_EQ(keptCopies(transferFolder()), 0u);
 }
 
 TEST_F(TextTransfer, SeveralPartsArriveInAnyOrderAndRepeatsAreIgnored) {
@@ -33,6 +36,14 @@ TEST_F(TextTransfer, SeveralPartsArriveInAnyOrderAndRepeatsAreIgnored) {
         ASSERT_GE(count, 4u);
         EXPECT_EQ(runOnOtherMachine(build.second, {"/NEXT"}).exitCode, 1u);  // none left
 
+        // Kept first: a part of the copy's id with another first line, as a
+        // copy that was never finished would leave. The genuine parts drop it.
+        std::string forged = readFile(parts[1]);
+        forged.replace(forged.find(" crc=") + 5, 8, "00000000");
+        writeFile(tmp / "forged", forged);
+        carry(sharedPath(tmp / "forged"));
+        ASSERT_EQ(paste().exitCode, 0u);
+
         // Backwards, the last part twice; /PASTE shows its news in a box.
         const std::string tail = " of " + std::to_string(count) + " ";
         for (size_t i = count; i-- > 1;) {
@@ -40,6 +51,10 @@ TEST_F(TextTransfer, SeveralPartsArriveInAnyOrderAndRepeatsAreIgnored) {
             const bool box = i == 1;
             RunResult r = paste(box ? "/PASTE" : "/FORCEPASTE");
             ASSERT_EQ(r.exitCode, 0u) << r.out;
+            const bool replaced = std::find(r.lines.begin(), r.lines.end(),
+                                            "Parts kept under this copy's id belonged to another copy: they were "
+                                            "dropped.") != r.lines.end();
+            EXPECT_EQ(replaced, i == count - 1);
             const std::string missing = "Still missing: 1" +
                                         (i > 1 ? (i == 2 ? ", " : "-") + std::to_string(i) : std::string()) +
                                         ". Paste each of them in the same way.";
@@ -59,7 +74,107 @@ TEST_F(TextTransfer, SeveralPartsArriveInAnyOrderAndRepeatsAreIgnored) {
         EXPECT_EQ(last.exitCode, 0u) << last.out;
         EXPECT_EQ(last.lines.back(), "Done.");
         expectArrived();
+        // The parts went once pasted; the last one pasted again starts nothing.
+        EXPECT_EQ(keptCopies(transferFolder()), 0u);
+        carry(parts.back());
+        last = paste("/PASTE");
+        EXPECT_EQ(last.exitCode, 0u) << last.out;
+        const std::string again = "Part " + std::to_string(count) + tail +
+                                  "belongs to a copy that was pasted already. Nothing was done.";
+        EXPECT_EQ(last.lines.back(), again);
+        ASSERT_EQ(last.boxes.size(), 1u);
+        EXPECT_EQ(last.boxes[0].text, again);
+        EXPECT_EQ(keptCopies(transferFolder()), 0u);
     }
+}
+
+// /NEXT on this machine, where its boxes can be read.
+TEST_F(TextTransfer, NextSaysWhatWaitsAndTheKeptCopyGoesWithTheNextCopyOrClear) {
+    const std::string kept = transferFolder() + "\\outgoing.dat";
+    auto nextSays = [](const std::vector<std::string>& args) {
+        std::vector<std::string> all = {"/NEXT"};
+        all.insert(all.end(), args.begin(), args.end());
+        RunResult r = runTarnwick(all);
+        EXPECT_EQ(r.exitCode, 1u);
+        return r.boxes.size() == 1 ? r.boxes[0].text : "(" + std::to_string(r.boxes.size()) + " boxes)";
+    };
+    const std::string nothing = "No copy is waiting to be sent in parts: copy with Tarnwick /TEXT first.";
+    EXPECT_EQ(nextSays({}), nothing);
+    // What copies stopped before they put their kept file in place left.
+    makeDir(transferFolder());
+    writeFile(kept + ".4242-1.new", "half");
+    writeFile(kept + ".new", "half");
+    RunResult r = runTarnwick({"/TEXT:2K", source});
+    ASSERT_EQ(r.exitCode, 0u) << r.out;
+    EXPECT_FALSE(exists(kept + ".4242-1.new"));
+    EXPECT_FALSE(exists(kept + ".new"));
+    unsigned count = 0;
+    for (const std::string& line : r.lines) std::sscanf(line.c_str(), "The copy is %u parts of text.", &count);
+    ASSERT_GE(count, 4u);
+    for (unsigned n = 2; n <= count; ++n) ASSERT_EQ(runTarnwick({"/NEXT"}).exitCode, 0u);
+    const std::string n = std::to_string(count);
+    EXPECT_EQ(nextSays({}), "All " + n + " parts of the copy were placed. Tarnwick /NEXT n places part n again.");
+    EXPECT_EQ(nextSays({std::to_string(count + 1)}), "The copy has " + n + " parts: Tarnwick /NEXT n takes n from 1 to " + n + ".");
+
+    // A plain copy, or /CLEAR, puts something else on the clipboard: the
+    // copy of the user's files kept for /NEXT goes.
+    for (const std::vector<std::string>& other : {std::vector<std::string>{source}, {"/CLEAR"}}) {
+        ASSERT_EQ(runTarnwick({"/TEXT:2K", source}).exitCode, 0u);
+        ASSERT_TRUE(exists(kept));
+        ASSERT_EQ(runTarnwick(other).exitCode, 0u);
+        EXPECT_FALSE(exists(kept)) << other[0];
+        EXPECT_EQ(nextSays({}), nothing);
+    }
+}
+
+// Links planted where the kept copies lie are removed, never followed: not
+// by /NEXT, nor when a new copy makes room among the kept ones.
+TEST_F(TextTransfer, LinksInTheTempFolderAreNeverFollowed) {
+    const std::string victim = tmp / "victim";
+    makeDir(victim);
+    writeFile(victim + "\\keep.txt", "mine");
+    makeDir(transferFolder());
+    copytest::UnixEntries unix;
+    std::vector<std::string> links;
+    for (int i = 1; i <= 5; ++i) {
+        links.push_back(transferFolder() + "\\in-000000000000000" + std::to_string(i));
+        unix.symlink(unixPath(victim), links.back());
+    }
+    links.push_back(transferFolder() + "\\outgoing.dat");
+    unix.symlink(unixPath(victim + "\\keep.txt"), links.back());
+
+    RunResult r = runTarnwick({"/NEXT"});
+    EXPECT_EQ(r.exitCode, 1u);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, "No copy is waiting to be sent in parts: copy with Tarnwick /TEXT first.");
+    carry(copyAsText(":2K"));
+    r = paste();
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    EXPECT_EQ(r.lines.back().rfind("Part 1 of ", 0), 0u) << r.lines.back();
+    EXPECT_EQ(readFile(victim + "\\keep.txt"), "mine");
+    for (const std::string& link : links) EXPECT_FALSE(exists(link)) << link;
+    EXPECT_EQ(keptCopies(transferFolder()), 1u);
+}
+
+// Two pastes at once of one copy's part: each keeps it through a file of
+// its own, one after the other, and the copy stays whole.
+TEST_F(TextTransfer, TwoPastesAtOnceKeepOneCopyWhole) {
+    const std::vector<std::string> parts = copyAllParts(":2K");
+    ASSERT_GE(parts.size(), 3u);
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        carry(parts[i]);
+        std::vector<std::unique_ptr<Process>> pastes;
+        for (int k = 0; k < 3; ++k) pastes.push_back(std::make_unique<Process>(tarnwickExe(), std::vector<std::string>{"/FORCEPASTE", dest}));
+        for (auto& p : pastes) {
+            ASSERT_TRUE(p->wait(120000));
+            EXPECT_EQ(p->exitCode(), 0u) << p->output();
+        }
+    }
+    carry(parts.back());
+    RunResult r = paste();
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    EXPECT_EQ(r.lines.back(), "Done.");
+    expectArrived();
 }
 
 TEST_F(TextTransfer, APartCutByTheChannelWritesNothingAndASmallerSizePasses) {
@@ -98,6 +213,44 @@ TEST_F(TextTransfer, TheRegisteredFormatWinsOverText) {
     EXPECT_EQ(r.exitCode, 0u);
     EXPECT_TRUE(exists(dest + "\\other\\only-here.txt"));
     EXPECT_FALSE(exists(dest + "\\tree"));
+}
+
+// A payload of 2 GiB or more does not fit in a 32-bit process: the part
+// that completes it ends with "Not enough memory.", the clipboard and the
+// destination as they were.
+TEST_F(TextTransfer, PayloadTooLargeForTheAddressSpace) {
+    if (sizeof(void*) == 8) GTEST_SKIP() << "32-bit build only: an x64 process holds 2 GiB";
+    tw::PartHeader h;
+    h.copyId = 0x5A5A5A5A00000001ull;
+    h.format = 2;
+    h.blockLength = 0x80000010u;
+    h.partSize = 0x40000000u;
+    h.count = 3;
+    h.number = 1;
+    // Parts 1 and 2 kept already, of their full length (sparse files); the
+    // last one, of 16 bytes, travels.
+    const std::string folder = transferFolder() + "\\in-5A5A5A5A00000001";
+    makeDir(transferFolder());
+    makeDir(folder);
+    writeFile(folder + "\\first.txt", tw::headerLine(h));
+    for (const char* name : {"\\1.part", "\\2.part"}) {
+        HANDLE file = ::CreateFileA((folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER size;
+        size.QuadPart = h.partSize;
+        EXPECT_TRUE(::SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && ::SetEndOfFile(file));
+        ::CloseHandle(file);
+    }
+    h.number = 3;
+    const uint8_t last[16] = {1, 2, 3};
+    putClipboardUnicodeText(tw::partText(h, last));
+    const ClipboardSnapshot before = snapshotClipboard();
+    RunResult r = paste("/PASTE");
+    EXPECT_EQ(r.exitCode, 1u) << r.out;
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, "Not enough memory.");
+    EXPECT_TRUE(snapshotClipboard() == before);
+    EXPECT_TRUE(listDir(dest).empty());
 }
 
 }  // namespace

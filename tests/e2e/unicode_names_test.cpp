@@ -148,6 +148,17 @@ TEST(UnicodeNames, EveryNameThroughCopyAndPaste) {
         for (const std::string& name : listDir(older / "_____")) got.insert(name);
         EXPECT_EQ(got, expected);
     }
+    // A clipboard owner that rounds memory up hands over more bytes than
+    // the block and its names hold: the exact names belong to it all the same.
+    Bytes padded = *block, names = side;
+    padded.resize(padded.size() + 13, 0);
+    names.resize(names.size() + 7, 0);
+    putClipboard("Tarnwick_2", padded);
+    addClipboard("Tarnwick_Names", names);
+    TempDir roundedUp;
+    RunResult r = paste(roundedUp.path());
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    EXPECT_EQ(expectSameTree(src.path(), roundedUp.path()), nameTable().size() + 3);
 }
 
 // A side format that belongs to the block is checked like the block: one
@@ -158,30 +169,39 @@ TEST(UnicodeNames, ForgedExactNameIsRefusedBeforeAnythingIsWritten) {
     ASSERT_EQ(runTarnwick({src / u8"Папка"}).exitCode, 0u);
     const Bytes block = *getClipboard("Tarnwick_2");
     const Bytes side = *getClipboard("Tarnwick_Names");
-    const size_t firstName = copytest::u32(side.data()) + 16;  // header, then the first entry's head
-    ASSERT_GE(copytest::u32(side.data() + firstName - 4), 4u) << "a name of four units or more";
-    const struct {
-        const char* what;
-        std::u16string units;  // laid over the first name's first units
-    } forged[] = {{"dots only", std::u16string(copytest::u32(side.data() + firstName - 4), u'.')},
-                  {"separator", u"a\\b"},
-                  {"device", u"CON."},
-                  {"colon", u"a:b"}};
-    for (const auto& f : forged) {
-        SCOPED_TRACE(f.what);
-        Bytes names = side;
-        for (size_t i = 0; i < f.units.size(); ++i) {
-            names[firstName + 2 * i] = uint8_t(f.units[i]);
-            names[firstName + 2 * i + 1] = uint8_t(f.units[i] >> 8);
+    // Forged in the first entry, near the first thing a paste creates, and in
+    // the last, which a paste that checked each name only as it reached it
+    // would write everything else before (entries of four units or more, so
+    // that every forgery fits).
+    std::vector<size_t> nameAt;  // where each entry's name starts: after its head of 16 bytes
+    for (size_t at = copytest::u32(side.data()); at < side.size(); at += copytest::u32(side.data() + at))
+        if (copytest::u32(side.data() + at + 12) >= 4) nameAt.push_back(at + 16);
+    ASSERT_GE(nameAt.size(), 2u);
+    nameAt.erase(nameAt.begin() + 1, nameAt.end() - 1);
+    for (size_t firstName : nameAt) {
+        const struct {
+            const char* what;
+            std::u16string units;  // laid over the name's first units
+        } forged[] = {{"dots only", std::u16string(copytest::u32(side.data() + firstName - 4), u'.')},
+                      {"separator", u"a\\b"},
+                      {"device", u"CON."},
+                      {"colon", u"a:b"}};
+        for (const auto& f : forged) {
+            SCOPED_TRACE(f.what + std::string(firstName == nameAt[0] ? ", first entry" : ", last entry"));
+            Bytes names = side;
+            for (size_t i = 0; i < f.units.size(); ++i) {
+                names[firstName + 2 * i] = uint8_t(f.units[i]);
+                names[firstName + 2 * i + 1] = uint8_t(f.units[i] >> 8);
+            }
+            putClipboard("Tarnwick_2", block);
+            addClipboard("Tarnwick_Names", names);
+            TempDir dest;
+            RunResult r = paste(dest.path());
+            EXPECT_EQ(r.exitCode, 1u);
+            ASSERT_EQ(r.boxes.size(), 1u);
+            EXPECT_EQ(r.boxes[0].text, "Invalid Tarnwick data.");
+            EXPECT_TRUE(listDir(dest.path()).empty());
         }
-        putClipboard("Tarnwick_2", block);
-        addClipboard("Tarnwick_Names", names);
-        TempDir dest;
-        RunResult r = paste(dest.path());
-        EXPECT_EQ(r.exitCode, 1u);
-        ASSERT_EQ(r.boxes.size(), 1u);
-        EXPECT_EQ(r.boxes[0].text, "Invalid Tarnwick data.");
-        EXPECT_TRUE(listDir(dest.path()).empty());
     }
 }
 
@@ -196,13 +216,29 @@ TEST(UnicodeNames, CopiedWithOneCodePagePastedWithAnother) {
     RunResult copy = runUnderLocale("ru_RU.UTF-8", tarnwickExe(), {top});
     ASSERT_FALSE(copy.timedOut);
     ASSERT_EQ(copy.exitCode, 0u) << copy.out;
+    const std::optional<Bytes> block = getClipboard("Tarnwick_2");
+    ASSERT_TRUE(block.has_value());
     std::set<std::string> fields;
-    for (const copytest::Record& r : copytest::readTree(*getClipboard("Tarnwick_2")).records) fields.insert(r.name);
+    for (const copytest::Record& r : copytest::readTree(*block).records) fields.insert(r.name);
     EXPECT_EQ(fields, (std::set<std::string>{"\xCE\xF2\xF7\xB8\xF2\xFB", "\xCE\xF2\xF7\xB8\xF2.txt",
                                               "\xD4\xE0\xE9\xEB \xB9 2.txt"}));
     RunResult r = paste(dest.path());
     EXPECT_EQ(r.exitCode, 0u) << r.out;
     expectSameTree(src.path(), dest.path());
+
+    // The block alone, as an older copy of the program leaves it: its 1251
+    // bytes read as 1252 text, each a name Windows accepts.
+    putClipboard("Tarnwick_2", *block);
+    TempDir alone;
+    r = paste(alone.path());
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    const std::string folder = fromCodePage("\xCE\xF2\xF7\xB8\xF2\xFB", 1252);
+    EXPECT_EQ(listDir(alone.path()), std::vector<std::string>{folder});
+    std::set<std::string> names;
+    for (const std::string& name : listDir(alone / folder)) names.insert(name);
+    EXPECT_EQ(names, (std::set<std::string>{fromCodePage("\xCE\xF2\xF7\xB8\xF2.txt", 1252),
+                                            fromCodePage("\xD4\xE0\xE9\xEB \xB9 2.txt", 1252)}));
+    EXPECT_EQ(readFile(alone / (folder + "\\" + fromCodePage("\xCE\xF2\xF7\xB8\xF2.txt", 1252))), "report");
 }
 
 // Thirteen folders of 32 characters: paths of more than 400 characters,

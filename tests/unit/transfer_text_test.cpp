@@ -26,6 +26,17 @@ Bytes randomBytes(size_t n, unsigned seed) {
     return b;
 }
 
+// The message text that a call raises; "" when it raises none.
+template <class F>
+std::string raised(F&& f) {
+    try {
+        f();
+    } catch (const char* text) {
+        return text;
+    }
+    return "";
+}
+
 ReadPart read(const std::string& text) {
     std::u16string w = wide(text);
     return readPart(w.data(), w.size());
@@ -59,6 +70,9 @@ TEST(TransferBase64, Rfc4648VectorsAndCanonicalDecoding) {
         EXPECT_EQ(decodeBase64(w.data(), w.size(), out), (long long)std::strlen(v[0]));
         EXPECT_EQ(std::string(reinterpret_cast<char*>(out), std::strlen(v[0])), v[0]);
     }
+    // Counted in 64 bits: a 32-bit size_t wraps to 0 for both.
+    EXPECT_EQ(base64Length(0xFFFFFFFFu), 5726623060ull);
+    EXPECT_EQ(base64Length(0xC0000000u), 4294967296ull);
     // Not canonical: stray bits, short groups, padding inside, other characters.
     for (const char* bad : {"Zh==", "Zm9=", "Zg=", "Z===", "Zg==Zg==", "Zm9v\n", "Zm-v", "Zm9v Zm9v"}) {
         uint8_t out[16];
@@ -89,7 +103,7 @@ TEST(TransferPart, EveryPartFitsItsSizeAndTheirBytesMakeThePayload) {
     }
     PartHeader tooMany;
     tooMany.blockLength = 0xFFFFFFFF;
-    EXPECT_THROW(planParts(minPartChars(), tooMany), const char*);
+    EXPECT_EQ(raised([&] { planParts(minPartChars(), tooMany); }), kTooManyParts);
 }
 
 TEST(TransferPart, ReaderForgivesLineEndsAndBlanksOnly) {
@@ -128,9 +142,12 @@ TEST(TransferPart, ReaderForgivesLineEndsAndBlanksOnly) {
         {replaceAll(text, "1/1 crc=", "2/1 crc="), PartStatus::Invalid, false},
         {replaceAll(text, "partsize=600", "partsize=300"), PartStatus::Invalid, false},
         {v2, PartStatus::Newer, false},
-        // A header that claims far more than the text holds allocates nothing.
+        // A header that claims far more than the text holds allocates nothing;
+        // one whose text a 32-bit process could not even hold is no part.
         {replaceAll(replaceAll(text, "block=600", "block=4294967295"), "partsize=600", "partsize=4294967295"),
-         PartStatus::Incomplete, true},
+         sizeof(size_t) == 4 ? PartStatus::Invalid : PartStatus::Incomplete, sizeof(size_t) != 4},
+        {replaceAll(replaceAll(text, "block=600", "block=3221225472"), "partsize=600", "partsize=3221225472"),
+         sizeof(size_t) == 4 ? PartStatus::Invalid : PartStatus::Incomplete, sizeof(size_t) != 4},
     };
     for (const Case& c : cases) {
         ReadPart p = read(c.text);
@@ -162,10 +179,24 @@ TEST(TransferStore, PartsInAnyOrderWithRepeatsMakeThePayloadOnce) {
             EXPECT_EQ(a.payload, payload);
         }
     }
-    // Kept until the paste is done, then dropped.
+    // Kept until the paste is done, then dropped; any part of it pasted
+    // again starts nothing.
     EXPECT_EQ(storage.copies().size(), 1u);
     forgetCopy(storage, h.copyId);
     EXPECT_TRUE(storage.copies().empty());
+    for (const std::string& text : {texts.back(), texts.front()}) {
+        Arrival again = receivePart(storage, read(text));
+        EXPECT_TRUE(again.pastedAlready);
+        EXPECT_TRUE(again.payload.empty());
+        EXPECT_TRUE(storage.copies().empty());
+    }
+    EXPECT_EQ(arrivalText(receivePart(storage, read(texts.back()))),
+              "Part 4 of 4 belongs to a copy that was pasted already. Nothing was done.");
+    // Only the latest pasted copies are remembered.
+    for (uint64_t id = 1; id <= kRememberedCopies; ++id) forgetCopy(storage, id);
+    EXPECT_EQ(storage.pasted().size(), kRememberedCopies);
+    EXPECT_EQ(storage.pasted().front(), 1u);
+    EXPECT_FALSE(receivePart(storage, read(texts.back())).pastedAlready);
 }
 
 TEST(TransferStore, ForeignPartsChangedPartsAndOldCopiesAreRefusedOrDropped) {
@@ -173,18 +204,23 @@ TEST(TransferStore, ForeignPartsChangedPartsAndOldCopiesAreRefusedOrDropped) {
     PartHeader h;
     std::vector<std::string> texts = cut(payload, 3000, 1000, h);
     MemoryPartStorage storage;
-    receivePart(storage, read(texts[0]));
-    // The same copy id with another block: refused, nothing kept.
+    // A kept, incomplete copy and a part of the same id with another first
+    // line: the part being pasted wins, the kept one goes.
     std::string other = texts[1];
     other.replace(other.find("crc="), 12, "crc=00000000");
     ReadPart forged = read(other);
     ASSERT_EQ(forged.status, PartStatus::Part);
-    EXPECT_THROW(receivePart(storage, forged), const char*);
-    EXPECT_EQ(storage.parts(h.copyId).size(), 1u);
+    EXPECT_FALSE(receivePart(storage, forged).replaced);
+    Arrival genuine = receivePart(storage, read(texts[0]));
+    EXPECT_TRUE(genuine.replaced);
+    EXPECT_EQ(storage.parts(h.copyId), std::vector<uint32_t>{1});
+    std::string line;
+    ASSERT_TRUE(storage.header(h.copyId, line));
+    EXPECT_EQ(line, headerLine(h));
     // A kept part changed on disk: the whole fails its CRC and is dropped.
     storage.kept[h.copyId].parts[1][0] ^= 1;
-    for (size_t i = 1; i + 1 < texts.size(); ++i) receivePart(storage, read(texts[i]));
-    EXPECT_THROW(receivePart(storage, read(texts.back())), const char*);
+    for (size_t i = 1; i + 1 < texts.size(); ++i) EXPECT_FALSE(receivePart(storage, read(texts[i])).replaced);
+    EXPECT_EQ(raised([&] { receivePart(storage, read(texts.back())); }), kPartsDisagree);
     EXPECT_TRUE(storage.copies().empty());
     // Only the latest copies are kept.
     for (uint64_t id = 1; id <= kMaxKeptCopies + 2; ++id) {
