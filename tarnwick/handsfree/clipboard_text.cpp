@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "../../common/handles.h"
+#include "../platform/console.h"
 #include "hands_free.h"
 
 namespace tw {
@@ -11,11 +12,11 @@ std::u16string tarnwickTextOnClipboard() {
     static const char16_t kMark[] = u"TARNWICK ";
     const size_t mark = sizeof kMark / sizeof kMark[0] - 1;
     std::u16string text;
-    if (!::IsClipboardFormatAvailable(CF_UNICODETEXT)) return text;
-    // Another program may hold it for a moment; a change it makes brings a
-    // notice of its own, so a clipboard that stays busy is skipped.
+    // Opened before anything is asked: a program that is still placing its
+    // formats holds the clipboard open, and what it holds then is half of
+    // what it places. One that stays busy brings a notice of its own later.
     clipboard_session clipboard;
-    if (!clipboard) return text;
+    if (!clipboard || !::IsClipboardFormatAvailable(CF_UNICODETEXT)) return text;
     HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
     if (!data) return text;
     unique_hglobal_locked lock(data);
@@ -26,6 +27,11 @@ std::u16string tarnwickTextOnClipboard() {
     const size_t length = size_t(std::find(chars, chars + room, u'\0') - chars);
     if (length >= mark && std::equal(kMark, kMark + mark, chars)) text.assign(chars, length);
     return text;
+}
+
+void failedWith(const char* message) {
+    if (message && *message) console().write(std::string(message) + "\n");
+    throw message;
 }
 
 bool parseSendOption(const std::wstring& arg, SendOptions& options, bool& bad) {

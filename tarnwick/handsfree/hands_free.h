@@ -32,4 +32,8 @@ bool parseSendOption(const std::wstring& arg, SendOptions& options, bool& bad);
 // anything else, which is not copied at all.
 std::u16string tarnwickTextOnClipboard();
 
+// Raises a message text for the command's box, and puts it on the console
+// first: these commands run unattended, often where no one sees a box.
+[[noreturn]] void failedWith(const char* message);
+
 }  // namespace tw

@@ -132,7 +132,9 @@ int receiveHandsFree(const std::wstring& destination, bool force) {
                 }
             }
         } catch (const std::bad_alloc&) {
-            throw "Not enough memory.";
+            failedWith("Not enough memory.");
+        } catch (const char* message) {
+            failedWith(message);
         }
     });
     return ok && !stopped ? 0 : 1;

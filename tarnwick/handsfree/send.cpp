@@ -204,7 +204,9 @@ int sendHandsFree(const std::vector<std::wstring>& paths, const SendOptions& opt
         try {
             code = Sender(std::move(copy), options).run();
         } catch (const std::bad_alloc&) {
-            throw "Not enough memory.";
+            failedWith("Not enough memory.");
+        } catch (const char* message) {
+            failedWith(message);
         }
     });
     return code;

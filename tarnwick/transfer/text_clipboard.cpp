@@ -111,14 +111,24 @@ void placeClipboardText(const std::string& text, bool announce) {
         for (char c : text) *out++ = wchar_t(static_cast<unsigned char>(c));
         *out = L'\0';
     }
-    clipboard_session clipboard;
-    if (!clipboard) throw kErrorOpeningClipboard;
-    if (announce) console().write("Copying data to clipboard...\n");
-    ::EmptyClipboard();
-    if (!::SetClipboardData(CF_UNICODETEXT, memory.get())) throw kErrorSettingClipboard;
-    memory.release();
-    keepOutOfHistory();
-    clipboard.close();
+    // Another program that opens the clipboard without a window while this
+    // one holds it (Wine lets it) takes it over, and setting then fails:
+    // placed again after a moment.
+    constexpr int kAttempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        clipboard_session clipboard;
+        if (!clipboard) throw kErrorOpeningClipboard;
+        if (announce && attempt == 1) console().write("Copying data to clipboard...\n");
+        ::EmptyClipboard();
+        if (::SetClipboardData(CF_UNICODETEXT, memory.get())) {
+            memory.release();
+            keepOutOfHistory();
+            return;
+        }
+        if (attempt == kAttempts) throw kErrorSettingClipboard;
+        clipboard.close();
+        ::Sleep(100);
+    }
 }
 
 void keepOutOfHistory() {

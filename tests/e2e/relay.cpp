@@ -24,9 +24,12 @@
 
 namespace {
 
+// Opened with a window as owner, as a real channel's agent does: then no
+// other program can open it at the same time, even under Wine.
 bool openClipboard() {
+    static HWND owner = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     for (int i = 0; i < 200; ++i, ::Sleep(10))
-        if (::OpenClipboard(nullptr)) return true;
+        if (::OpenClipboard(owner)) return true;
     return false;
 }
 
@@ -70,16 +73,19 @@ bool placeText(const std::wstring& text) {
     return ok;
 }
 
+// The clipboard's text (empty when it holds none); false while another
+// program holds the clipboard open, perhaps half-way through placing it.
 bool clipboardText(std::wstring& text) {
-    if (!::IsClipboardFormatAvailable(CF_UNICODETEXT) || !openClipboard()) return false;
-    HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+    text.clear();
+    if (!openClipboard()) return false;
+    HANDLE data = ::IsClipboardFormatAvailable(CF_UNICODETEXT) ? ::GetClipboardData(CF_UNICODETEXT) : nullptr;
     const auto* chars = data ? static_cast<const wchar_t*>(::GlobalLock(data)) : nullptr;
     if (chars) {
         text.assign(chars, ::wcsnlen(chars, ::GlobalSize(data) / 2));
         ::GlobalUnlock(data);
     }
     ::CloseClipboard();
-    return chars != nullptr;
+    return true;
 }
 
 int failed(const std::string& what, int code) {
@@ -116,7 +122,7 @@ int link(const std::string& out, const std::string& in, size_t cap, const char* 
         const DWORD now = ::GetClipboardSequenceNumber();
         if (now == sequence || !send) continue;
         std::wstring text;
-        if (::IsClipboardFormatAvailable(CF_UNICODETEXT) && !clipboardText(text)) continue;  // busy: look again
+        if (!clipboardText(text)) continue;  // busy: look again
         sequence = now;
         // What this end put itself does not go back.
         if (text.empty() || text == lastPut) continue;
