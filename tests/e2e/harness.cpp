@@ -103,8 +103,13 @@ std::string binDir() {
     return toWindowsPath(TW_BIN_DIR_UNIX);
 }
 bool binIs64Bit() { return sizeof(void*) == 8 && !peerTarget(); }
-#ifdef TW_PEER_RUNS
+#ifdef TW_PEER_BIN_DIR_UNIX
 std::string peerTarnwickExe() { return toWindowsPath(TW_PEER_BIN_DIR_UNIX) + "\\Tarnwick.exe"; }
+#ifdef TW_PEER_RUNS
+bool peerRuns() { return true; }
+#else
+bool peerRuns() { return false; }
+#endif
 #endif
 std::string tarnwickExe() { return binDir() + "\\Tarnwick.exe"; }
 std::string setupExe() { return binDir() + "\\Setup.exe"; }

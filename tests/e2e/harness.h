@@ -39,8 +39,9 @@ std::string binDir();                                    // holds Tarnwick.exe, 
 bool binIs64Bit();                                       // the set's programs are x64 ones
 std::string tarnwickExe();
 std::string setupExe();
-#ifdef TW_PEER_RUNS
+#ifdef TW_PEER_BIN_DIR_UNIX
 std::string peerTarnwickExe();  // the 32-bit build's, run beside this x64 one
+bool peerRuns();                // ... where this machine runs 32-bit code
 #endif
 std::string sourceDir();  // the repository, as a Windows path
 std::string testsDir();   // folder of the running test program (clipholder.exe lives here)
