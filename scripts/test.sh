@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds everything and runs every test: the native unit tests (with ASan
-# and UBSan), then, for each Windows build this machine runs, its unit and
-# end-to-end tests under Wine, with a private X server for the message boxes
+# and UBSan), the same built as 32-bit code (directly, or under qemu-i386
+# with UBSan where the kernel runs no 32-bit code), then, for each Windows
+# build this machine runs, its unit and end-to-end tests under Wine, with a private X server for the message boxes
 # and dialogs, each build in its own Wine prefix and wineserver. Where the
 # machine runs no 32-bit code, the 32-bit build is still built and its
 # static checks (PE headers, imports, the zip; its resources, from the x64
@@ -9,9 +10,10 @@
 # Prints CTest's summaries and the tests that did not run, and exits
 # non-zero when anything failed, or when, run as root, a test that needs
 # only root was skipped (scripts/test-summary.py).
-#   TW_BUILD_DIR, TW_BUILD_DIR_X64, TW_NATIVE_BUILD_DIR   build folders
-#       (default build/win32, build/win64, build/native); each Windows
-#       build's Wine prefix is wine-test inside its folder
+#   TW_BUILD_DIR, TW_BUILD_DIR_X64, TW_NATIVE_BUILD_DIR, TW_NATIVE32_BUILD_DIR
+#       build folders (default build/win32, build/win64, build/native,
+#       build/native32); each Windows build's Wine prefix is wine-test
+#       inside its folder
 #   TW_X64_ONLY=1   test as on a machine that runs no 32-bit code
 #   extra arguments go to every ctest run (for example -R copy)
 set -eu
@@ -22,6 +24,7 @@ cd "$root"
 win32_dir=${TW_BUILD_DIR:-$root/build/win32}
 win64_dir=${TW_BUILD_DIR_X64:-$root/build/win64}
 native_dir=${TW_NATIVE_BUILD_DIR:-$root/build/native}
+native32_dir=${TW_NATIVE32_BUILD_DIR:-$root/build/native32}
 . "$root/scripts/wine-env.sh"
 
 if tw_machine_runs_i386; then
@@ -71,6 +74,9 @@ echo "test: X display $DISPLAY"
 status=0
 echo "==== native unit tests"
 ctest --test-dir "$native_dir" --output-on-failure --output-junit "$junit_dir/native.xml" "$@" || status=1
+if tw_machine_runs_i386; then how="directly"; else how="under qemu-i386"; fi
+echo "==== native 32-bit unit tests and fuzzers ($how)"
+ctest --test-dir "$native32_dir" --output-on-failure --output-junit "$junit_dir/native32.xml" "$@" || status=1
 
 for arch in $builds; do
     dir=$(tree_of "$arch")
@@ -97,7 +103,7 @@ fi
 
 # Every test that did not run is listed, a whole build's by name; one that
 # needs only root fails the run as root.
-summary="native=$junit_dir/native.xml"
+summary="native=$junit_dir/native.xml native32=$junit_dir/native32.xml"
 for arch in $builds; do summary="$summary $arch=$junit_dir/$arch.xml"; done
 if ! tw_machine_runs_i386; then
     # The 32-bit tree's tests cannot even be listed here (CTest lists a
