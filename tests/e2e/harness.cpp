@@ -481,7 +481,16 @@ std::unique_ptr<Process> Process::raw(const std::string& exe, const std::string&
     return p;
 }
 
-void Process::start(const std::string& exe, const std::string& commandLine, const std::string& cwd, bool capture) {
+std::unique_ptr<Process> Process::inNewConsole(const std::string& exe, const std::vector<std::string>& args) {
+    std::unique_ptr<Process> p(new Process());
+    std::string commandLine = quoteArgument(exe);
+    for (const auto& a : args) commandLine += " " + quoteArgument(a);
+    p->start(exe, commandLine, "", false, CREATE_NEW_CONSOLE);
+    return p;
+}
+
+void Process::start(const std::string& exe, const std::string& commandLine, const std::string& cwd, bool capture,
+                    DWORD flags) {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     HANDLE outWrite = nullptr, errWrite = nullptr, nul = nullptr;
@@ -509,7 +518,7 @@ void Process::start(const std::string& exe, const std::string& commandLine, cons
     const std::wstring wideExe = widen(exe);
     BOOL ok = startWithRetries(commandLine, [&] {
         std::wstring copy = line;  // CreateProcessW may write into it
-        return ::CreateProcessW(wideExe.c_str(), &copy[0], nullptr, nullptr, capture, 0, nullptr,
+        return ::CreateProcessW(wideExe.c_str(), &copy[0], nullptr, nullptr, capture, flags, nullptr,
                                 cwd.empty() ? nullptr : wideCwd.c_str(), &siw, &pi);
     });
     DWORD error = ::GetLastError();

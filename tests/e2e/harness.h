@@ -131,6 +131,9 @@ public:
     // Starts with a raw command line (the program name is not added).
     static std::unique_ptr<Process> raw(const std::string& exe, const std::string& commandLine,
                                         const std::string& cwd = "");
+    // Starts in a console of its own (CREATE_NEW_CONSOLE), standard output
+    // and error going there; output() stays empty.
+    static std::unique_ptr<Process> inNewConsole(const std::string& exe, const std::vector<std::string>& args);
     ~Process();  // kills the child if it is still running
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -155,7 +158,8 @@ public:
 
 private:
     Process() = default;
-    void start(const std::string& exe, const std::string& commandLine, const std::string& cwd, bool capture);
+    void start(const std::string& exe, const std::string& commandLine, const std::string& cwd, bool capture,
+               DWORD flags = 0);
     struct Pipes;
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
