@@ -1,6 +1,6 @@
 // A tree copied as text on one machine and pasted on another through a
 // channel with a size cap: 20 MB through VMware Tools' 4 MiB, and 5 MB
-// through 200 KiB as a browser console allows (about 35 parts; each is
+// through 200 KiB as a browser console allows (36 parts; each is
 // four process starts, and Wine now and then fails one of hundreds).
 // Seconds per MB of text on both sides are printed as figures (each run's
 // Wine start included; scripts/bench-text.sh measures without the
