@@ -56,7 +56,8 @@ std::string profileReport(const std::vector<const ThreadProfile*>& threads, doub
             accounted += s;
             out += format("%9.2f", s) + format(" (%3.0f%%)", wall > 0 ? 100 * s / wall : 0);
         }
-        const double other = wall > accounted ? wall - accounted : 0;
+        const double lived = t->end() >= 0 && t->end() < wall ? t->end() : wall;
+        const double other = lived > accounted ? lived - accounted : 0;
         out += format("%9.2f", other) + format(" (%3.0f%%)", wall > 0 ? 100 * other / wall : 0) + "\n";
     }
 

@@ -42,8 +42,12 @@ public:
     // A span of phase from..to (seconds since the copy began); a span that
     // crosses slices is shared out between them.
     void add(Phase phase, double from, double to);
-    // The thread's own processor time, when the system can tell.
+    // The thread's own processor time, when the system can tell, and when
+    // it ended (a packing thread ends before the block is built); time up
+    // to then that no phase accounts for is its "other".
     void setCpu(double seconds) { cpu_ = seconds; }
+    void setEnd(double at) { end_ = at; }
+    double end() const { return end_; }
 
     const std::string& name() const { return name_; }
     double cpu() const { return cpu_; }
@@ -58,6 +62,7 @@ private:
     std::string name_;
     double slice_;
     double cpu_ = -1;
+    double end_ = -1;
     std::array<double, kPhases> totals_{};
     std::vector<std::array<double, kPhases>> slices_;
 };

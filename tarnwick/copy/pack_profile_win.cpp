@@ -71,6 +71,7 @@ void profilePackingThread() {
 void endProfiledThread() {
     if (!self.log) return;
     enter(kNoPhase);
+    self.log->setEnd(now());
     FILETIME created, exited, kernel, user;
     if (::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) {
         auto seconds = [](const FILETIME& t) {

@@ -42,18 +42,28 @@ TEST(PackProfile, ReportShowsEachThreadsPhasesAndTheCoresPerSlice) {
     ThreadProfile walk("walk"), a("pack 1"), b("pack 2");
     walk.add(Phase::blocked, 0.0, 1.5);
     walk.setCpu(0.25);
-    a.add(Phase::compress, 0.0, 2.0);
+    a.add(Phase::compress, 0.0, 1.0);
+    a.setEnd(1.5);  // a packing thread ends before the block is built
     b.add(Phase::compress, 0.0, 1.0);
     b.add(Phase::waitWork, 1.0, 2.0);
     const std::string report = profileReport({&walk, &a, &b}, 2.0);
     EXPECT_NE(report.find("2 packing threads"), std::string::npos) << report;
+    auto row = [&](const char* name) {
+        size_t at = report.find(std::string("\n") + name + " ");
+        return at == std::string::npos ? std::string() : report.substr(at + 1, report.find('\n', at + 1) - at - 1);
+    };
     // The walking thread: blocked 1.5 s of 2 (75 %), 0.5 s unaccounted.
-    EXPECT_NE(report.find("walk       0.25"), std::string::npos) << report;
-    EXPECT_NE(report.find("1.50 ( 75%)"), std::string::npos) << report;
-    EXPECT_NE(report.find("0.50 ( 25%)"), std::string::npos) << report;
-    // Slice 0: two cores compressing; slice 1: one, and one waiting.
+    EXPECT_EQ(row("walk").rfind("walk       0.25", 0), 0u) << report;
+    EXPECT_NE(row("walk").find("1.50 ( 75%)"), std::string::npos) << report;
+    // The last column, "other": a thread that ended early counts only what
+    // it did not account for up to its end.
+    auto other = [&](const char* name) { return row(name).substr(row(name).size() - 11); };
+    EXPECT_EQ(other("walk"), "0.50 ( 25%)") << report;
+    EXPECT_EQ(other("pack 1"), "0.50 ( 25%)") << report;
+    EXPECT_EQ(other("pack 2"), "0.00 (  0%)") << report;
+    // Slice 0: two cores compressing; slice 1: one waiting for work.
     EXPECT_NE(report.find("   0.0       2.00      0.00      0.00      0.00"), std::string::npos) << report;
-    EXPECT_NE(report.find("   1.0       1.00      0.00      0.00      1.00"), std::string::npos) << report;
+    EXPECT_NE(report.find("   1.0       0.00      0.00      0.00      1.00"), std::string::npos) << report;
 }
 
 }  // namespace
