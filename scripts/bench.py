@@ -379,8 +379,8 @@ def main():
     peak_wide = max(m.rss_mb for m in results[f"copy Tarnwick, {WIDE} packing threads"])
     peak_widest = max(m.rss_mb for m in results[f"copy Tarnwick, {WIDEST} packing threads asked"])
     limit = (2 * block["stored"] + 2 * largest + 64 * mib) / mib
-    third = statistics.median(m.cpu_last_third for m in results["copy Tarnwick, stdout to a file"]
-                              if m.cpu_last_third is not None)
+    thirds = [m.cpu_last_third for m in results["copy Tarnwick, stdout to a file"] if m.cpu_last_third is not None]
+    third = statistics.median(thirds) if thirds else float("nan")
     checks = [
         (f"copy to a file <= 1.2 x tar | pigz -9 -p {cores}", copy_file / pigz, 1.2),
         ("copy to a file <= 1.3 x the copy floor", copy_file / copy_floor, 1.3),
