@@ -102,8 +102,8 @@ def main(arguments):
     faults = 0
     count = len(skipped) + sum(len(tests or []) for _, _, tests in whole_builds)
     unlisted = sum(tests is None for _, _, tests in whole_builds)
-    print(f"test: {count} tests did not run" + (f", nor {unlisted} builds whose tests could not be listed" if unlisted else "")
-          + ":")
+    besides = f", besides {unlisted} whole build{'' if unlisted == 1 else 's'} whose tests could not be listed"
+    print(f"test: {count} test{'' if count == 1 else 's'} did not run" + (besides if unlisted else "") + ":")
     for build, reason, tests in whole_builds:
         if tests is None:
             print(f"  {build}: the whole build did not run: {reason}; its tests could not be listed")
