@@ -6,6 +6,13 @@ every row), each configuration TW_BENCH_RUNS times (default 3) and reports
 the median:
   - Tarnwick copy and paste under Wine, standard output to a file and to a
     character device (/dev/null, which the C runtime treats like a console);
+    the copy also with 16 and with 64 packing threads (TARNWICK_PACK_THREADS),
+    each held to the README's memory figure, and its processor use over the
+    whole run and over its last third, with the wineserver's beside it;
+  - the copy's floor: the Wine read floor (bench_floor read: every file
+    read as a copy reads it, on one thread) and zlib level 9's processor
+    time over the corpus (natively, measured once) divided by the
+    processors, whichever is larger;
   - a Wine floor program (tools/bench_floor.cpp) that rebuilds the same tree
     with the calls a paste makes for each entry, reading each file instead of
     inflating it;
@@ -25,6 +32,7 @@ Environment:
 """
 import filecmp
 import os
+import zlib
 import shutil
 import statistics
 import subprocess
@@ -38,8 +46,10 @@ from bench_common import TIME, measure, wine_path  # noqa: E402
 import make_corpus  # noqa: E402
 
 
-# Packing threads of the row that stands for a machine with many processors.
+# Packing threads of the rows that stand for machines with many processors:
+# the most the x64 build starts, and the most that may be asked for.
 WIDE = 16
+WIDEST = 64
 
 
 def say(text):
@@ -104,9 +114,28 @@ class Wine:
             subprocess.run([self.server, "-w"], **quiet)
             open(os.path.join(prefix, ".tarnwick-ready"), "w").close()
         subprocess.run([self.server, "-p"], **quiet)
+        self.server_pid = self.find_server(prefix)
         self.keeper = subprocess.Popen([self.loader, os.path.join(build_dir, "tools", "session_keeper.exe")],
                                        start_new_session=True, **quiet)
         time.sleep(2)
+
+    @staticmethod
+    def find_server(prefix):
+        """The pid of this prefix's wineserver, whose processor time is what
+        Wine costs besides the program's own; None when it cannot be told."""
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open(f"/proc/{entry}/comm") as f:
+                    if not f.read().startswith("wineserver"):
+                        continue
+                with open(f"/proc/{entry}/environ", "rb") as f:
+                    if b"WINEPREFIX=" + os.fsencode(prefix) + b"\0" in f.read():
+                        return int(entry)
+            except OSError:
+                continue
+        return None
 
     def cmd(self, exe, *args):
         return [self.loader, exe] + list(args)
@@ -165,6 +194,23 @@ def output_root(work):
     return work
 
 
+def zlib_seconds(tree):
+    """Processor seconds that zlib level 9 takes over every file of the tree
+    (files under 16 bytes excepted, as the copy does), natively, on one
+    thread: the compression work of a copy, whatever runs it."""
+    spent = 0.0
+    for base, _, names in os.walk(tree):
+        for n in names:
+            with open(os.path.join(base, n), "rb") as f:
+                data = f.read()
+            if len(data) < 16:
+                continue
+            start = time.process_time()
+            zlib.compress(data, 9)
+            spent += time.process_time() - start
+    return spent
+
+
 def fresh(path):
     shutil.rmtree(path, ignore_errors=True)
     os.makedirs(path)
@@ -204,7 +250,8 @@ def main():
         block = {}
 
         def copy_then_probe(stdout, env=wine.env):
-            m = measure([wine.cmd(tarnwick, wine_path(tree))], stdout=stdout, env=env)
+            m = measure([wine.cmd(tarnwick, wine_path(tree))], stdout=stdout, env=env, sample=True,
+                        watched=[wine.server_pid] if wine.server_pid else [])
             probe = measure([wine.cmd(floor, "block")], capture=True, env=wine.env)
             length, stored = (int(x) for x in probe.stdout.split())
             if block and block["length"] != length:
@@ -238,6 +285,10 @@ def main():
             # whatever the number of packing threads.
             ("copy", f"Tarnwick, {WIDE} packing threads", lambda: copy_then_probe(
                 out_file, dict(wine.env, TARNWICK_PACK_THREADS=str(WIDE))), lambda: block["length"]),
+            ("copy", f"Tarnwick, {WIDEST} packing threads asked", lambda: copy_then_probe(
+                out_file, dict(wine.env, TARNWICK_PACK_THREADS=str(WIDEST))), lambda: block["length"]),
+            ("copy", "Wine read floor (bench_floor read)",
+             lambda: measure([wine.cmd(floor, "read", wine_path(tree))], env=wine.env), total),
             ("paste", "Tarnwick, stdout to a file", lambda: paste(out_file), total),
             ("paste", "Tarnwick, stdout to a char device", lambda: paste("/dev/null"), total),
             ("paste", "Wine floor (bench_floor rebuild)", rebuild, total),
@@ -252,6 +303,9 @@ def main():
             ("paste", "unzip", lambda: measure([["unzip", "-q", zipped, "-d", fresh(extracted)]]), total),
         ]
         results = {group + " " + label: [] for group, label, _, _ in rows}
+
+        say("bench: zlib level 9 over the corpus, natively (once)")
+        zlib_s = zlib_seconds(tree)
 
         say(f"bench: {arch} build, {cores} processors, {runs} runs of each, round-robin; load before: "
             f"{' '.join('%.2f' % x for x in os.getloadavg())}")
@@ -298,6 +352,21 @@ def main():
     for m in results["paste Wine floor (bench_floor rebuild)"]:
         say(f"      floor, from its own clock: {m.note}")
 
+    read_floor = med("copy Wine read floor (bench_floor read)")
+    copy_floor = max(read_floor, zlib_s / cores)
+    say("")
+    say(f"Copy floor: {copy_floor:.2f} s, the larger of the Wine read floor ({read_floor:.2f} s) and zlib level 9's "
+        f"processor time over the corpus ({zlib_s:.2f} s) over {cores} processors ({zlib_s / cores:.2f} s).")
+    say("Processor use of the copy (% of one core; median of the runs), and of its wineserver beside it:")
+    for label in ("Tarnwick, stdout to a file", "Tarnwick, stdout to a char device", f"Tarnwick, {WIDE} packing threads",
+                  f"Tarnwick, {WIDEST} packing threads asked"):
+        ms = results["copy " + label]
+        third = [m.cpu_last_third for m in ms if m.cpu_last_third is not None]
+        server = [m.watched_cpu for m in ms if m.watched_cpu is not None]
+        say(f"  {label:38} whole run {statistics.median(m.cpu for m in ms):4.0f} %, last third "
+            f"{statistics.median(third) if third else float('nan'):4.0f} %, wineserver "
+            f"{statistics.median(server) if server else float('nan'):4.0f} %")
+
     say("")
     say("Targets:")
     mib = 1048576
@@ -308,19 +377,26 @@ def main():
     peak = max(m.rss_mb for m in results["copy Tarnwick, stdout to a file"] +
                results["copy Tarnwick, stdout to a char device"])
     peak_wide = max(m.rss_mb for m in results[f"copy Tarnwick, {WIDE} packing threads"])
+    peak_widest = max(m.rss_mb for m in results[f"copy Tarnwick, {WIDEST} packing threads asked"])
     limit = (2 * block["stored"] + 2 * largest + 64 * mib) / mib
+    thirds = [m.cpu_last_third for m in results["copy Tarnwick, stdout to a file"] if m.cpu_last_third is not None]
+    third = statistics.median(thirds) if thirds else float("nan")
     checks = [
-        (f"copy to a file <= 1.3 x tar | pigz -9 -p {cores}", copy_file / pigz, 1.3),
+        (f"copy to a file <= 1.2 x tar | pigz -9 -p {cores}", copy_file / pigz, 1.2),
+        ("copy to a file <= 1.3 x the copy floor", copy_file / copy_floor, 1.3),
         ("copy to a char device <= 1.1 x copy to a file", copy_dev / copy_file, 1.1),
         ("paste to a char device <= 1.1 x paste to a file", paste_dev / paste_file, 1.1),
         ("paste to a file <= 1.0 x Wine floor", paste_file / floor_s, 1.0),
     ]
     for text, value, bound in checks:
         say(f"  {text:52} {value:6.2f}  {'met' if value <= bound else 'MISSED'}")
+    say(f"  {'copy to a file, cpu over its last third >= 185 %':52} {third:6.0f}  {'met' if third >= 185 else 'MISSED'}")
     say(f"  {'copy peak memory <= 2 x stored + 2 x largest + 64 MiB':52} {peak:6.0f} MB of {limit:.0f} MB  "
         f"{'met' if peak <= limit else 'MISSED'}  (stored {block['stored']} bytes)")
     say(f"  {f'the same with {WIDE} packing threads':52} {peak_wide:6.0f} MB of {limit:.0f} MB  "
         f"{'met' if peak_wide <= limit else 'MISSED'}")
+    say(f"  {f'the same with {WIDEST} packing threads asked':52} {peak_widest:6.0f} MB of {limit:.0f} MB  "
+        f"{'met' if peak_widest <= limit else 'MISSED'}")
 
 
 if __name__ == "__main__":

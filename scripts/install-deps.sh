@@ -13,7 +13,8 @@ PKGS="cmake ninja-build \
 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
 libz-mingw-w64-dev wine wine32:i386 wine64 xvfb xauth \
-locales googletest g++ clang libclang-rt-14-dev zlib1g-dev procps util-linux python3 imagemagick x11-utils"
+locales googletest g++ clang libclang-rt-14-dev zlib1g-dev \
+g++-multilib lib32z1-dev qemu-user procps util-linux python3 imagemagick x11-utils"
 
 arch_ok=1
 dpkg --print-foreign-architectures | grep -qx i386 || arch_ok=0

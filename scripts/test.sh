@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds everything and runs every test: the native unit tests (with ASan
-# and UBSan), then, for each Windows build this machine runs, its unit and
-# end-to-end tests under Wine, with a private X server for the message boxes
+# and UBSan), the same built as 32-bit code (directly, or under qemu-i386
+# with UBSan where the kernel runs no 32-bit code), then, for each Windows
+# build this machine runs, its unit and end-to-end tests under Wine, with a private X server for the message boxes
 # and dialogs, each build in its own Wine prefix and wineserver. Where the
 # machine runs no 32-bit code, the 32-bit build is still built and its
 # static checks (PE headers, imports, the zip; its resources, from the x64
@@ -9,9 +10,10 @@
 # Prints CTest's summaries and the tests that did not run, and exits
 # non-zero when anything failed, or when, run as root, a test that needs
 # only root was skipped (scripts/test-summary.py).
-#   TW_BUILD_DIR, TW_BUILD_DIR_X64, TW_NATIVE_BUILD_DIR   build folders
-#       (default build/win32, build/win64, build/native); each Windows
-#       build's Wine prefix is wine-test inside its folder
+#   TW_BUILD_DIR, TW_BUILD_DIR_X64, TW_NATIVE_BUILD_DIR, TW_NATIVE32_BUILD_DIR
+#       build folders (default build/win32, build/win64, build/native,
+#       build/native32); each Windows build's Wine prefix is wine-test
+#       inside its folder
 #   TW_X64_ONLY=1   test as on a machine that runs no 32-bit code
 #   extra arguments go to every ctest run (for example -R copy)
 set -eu
@@ -22,6 +24,7 @@ cd "$root"
 win32_dir=${TW_BUILD_DIR:-$root/build/win32}
 win64_dir=${TW_BUILD_DIR_X64:-$root/build/win64}
 native_dir=${TW_NATIVE_BUILD_DIR:-$root/build/native}
+native32_dir=${TW_NATIVE32_BUILD_DIR:-$root/build/native32}
 . "$root/scripts/wine-env.sh"
 
 if tw_machine_runs_i386; then
@@ -71,6 +74,9 @@ echo "test: X display $DISPLAY"
 status=0
 echo "==== native unit tests"
 ctest --test-dir "$native_dir" --output-on-failure --output-junit "$junit_dir/native.xml" "$@" || status=1
+if tw_machine_runs_i386; then how="directly"; else how="under qemu-i386"; fi
+echo "==== native 32-bit unit tests and fuzzers ($how)"
+ctest --test-dir "$native32_dir" --output-on-failure --output-junit "$junit_dir/native32.xml" "$@" || status=1
 
 for arch in $builds; do
     dir=$(tree_of "$arch")
@@ -95,9 +101,25 @@ if ! tw_machine_runs_i386; then
         "$@" || status=1
 fi
 
-# Skipped tests are listed; one that needs only root fails the run as root.
-python3 "$root/scripts/test-summary.py" native="$junit_dir/native.xml" win32="$junit_dir/win32.xml" \
-    x64="$junit_dir/x64.xml" win32-static="$junit_dir/win32-static.xml" || status=1
+# Every test that did not run is listed, a whole build's by name; one that
+# needs only root fails the run as root.
+summary="native=$junit_dir/native.xml native32=$junit_dir/native32.xml"
+for arch in $builds; do summary="$summary $arch=$junit_dir/$arch.xml"; done
+if ! tw_machine_runs_i386; then
+    # The 32-bit tree's tests cannot even be listed here (CTest lists a
+    # GoogleTest program by running it); they are the x64 tree's, built
+    # from the same sources, less those that exist there alone.
+    ctest --test-dir "$win64_dir" -N "$@" 2>/dev/null |
+        grep -v -e ': peer\.' -e ': pe\.' -e 'RoundTrip\.AcrossBuilds' >"$junit_dir/win32-names.txt" || true
+    summary="$summary win32-static=$junit_dir/win32-static.xml"
+fi
+# shellcheck disable=SC2086 # the pairs hold no blanks (mktemp's folder)
+if tw_machine_runs_i386; then
+    python3 "$root/scripts/test-summary.py" $summary || status=1
+else
+    python3 "$root/scripts/test-summary.py" $summary --not-run "win32=$(tw_why_no_i386)" \
+        --names "win32=$junit_dir/win32-names.txt" || status=1
+fi
 
 if [ "$status" = 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME TESTS FAILED"; fi
 exit $status

@@ -8,9 +8,16 @@
 //       (one WriteFile each). What a plain program pays under Wine to make
 //       the same tree: the floor a paste is measured against. Prints to
 //       standard error how long reading the sources and rebuilding took.
-//   bench_floor block
+//   bench_floor read SRC
+//       Reads every file beneath SRC the way a copy does (open, measure,
+//       one read of the whole file, its time, close), on one thread, and
+//       prints to standard error how long that took: the read floor of a
+//       copy.
+//   bench_floor block [FILE]
 //       Prints the length of the Tarnwick block on the clipboard and the
-//       total of its stored bytes.
+//       total of its stored bytes; with FILE, also writes the block there
+//       (and the exact names beside it, when there are any, to FILE.names),
+//       so that two copies can be compared byte for byte.
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -132,9 +139,57 @@ int rebuild(const std::string& source, const std::string& destination) {
     return 0;
 }
 
+// Depth first, as a copy walks; each file read whole into one buffer.
+void readTree(const std::string& source, std::vector<char>& buffer, uint64_t& bytes) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((source + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) fail("search " + source);
+    do {
+        std::string name = found.cFileName, path = source + "\\" + name;
+        if (name.find_first_not_of('.') == std::string::npos) continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            readTree(path, buffer, bytes);
+            continue;
+        }
+        HANDLE in = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (in == INVALID_HANDLE_VALUE) fail("open " + path);
+        LARGE_INTEGER size;
+        FILETIME lastWrite;
+        if (!::GetFileSizeEx(in, &size)) fail("query " + path);
+        if (buffer.size() < size_t(size.QuadPart)) buffer.resize(size_t(size.QuadPart));
+        DWORD got = 0;
+        if (size.QuadPart && (!::ReadFile(in, buffer.data(), DWORD(size.QuadPart), &got, nullptr) || got != size.QuadPart))
+            fail("read " + path);
+        if (!::GetFileTime(in, nullptr, nullptr, &lastWrite)) fail("query " + path);
+        ::CloseHandle(in);
+        bytes += got;
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+}
+
+int read(const std::string& source) {
+    LARGE_INTEGER start;
+    ::QueryPerformanceCounter(&start);
+    std::vector<char> buffer;
+    uint64_t bytes = 0;
+    readTree(source, buffer, bytes);
+    std::fprintf(stderr, "bench_floor: read %llu bytes in %.2f s\n", static_cast<unsigned long long>(bytes),
+                 seconds(start));
+    return 0;
+}
+
+void save(const std::string& file, const void* data, size_t length) {
+    HANDLE out = ::CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    if (out == INVALID_HANDLE_VALUE || !::WriteFile(out, data, DWORD(length), &written, nullptr) || written != length)
+        fail("write " + file);
+    ::CloseHandle(out);
+}
+
 uint32_t u32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
-int block() {
+int block(const char* file) {
     UINT tree = ::RegisterClipboardFormatA("Tarnwick_2"), single = ::RegisterClipboardFormatA("Tarnwick_1");
     if (!::OpenClipboard(nullptr)) fail("OpenClipboard");
     bool isTree = true;
@@ -148,7 +203,14 @@ int block() {
     const auto* p = static_cast<const uint8_t*>(::GlobalLock(data));
     if (!p || length < (isTree ? 16u : 292u)) fail("GlobalLock");
     uint64_t stored = isTree ? length - u32(p) - u32(p + 12) : length - 292;
+    if (file) save(file, p, length);
     ::GlobalUnlock(data);
+    if (HANDLE names = file ? ::GetClipboardData(::RegisterClipboardFormatA("Tarnwick_Names")) : nullptr) {
+        if (const void* q = ::GlobalLock(names)) {
+            save(std::string(file) + ".names", q, ::GlobalSize(names));
+            ::GlobalUnlock(names);
+        }
+    }
     ::CloseClipboard();
     std::printf("%llu %llu\n", static_cast<unsigned long long>(length), static_cast<unsigned long long>(stored));
     return 0;
@@ -159,7 +221,8 @@ int block() {
 int main(int argc, char** argv) {
     ::QueryPerformanceFrequency(&frequency);
     if (argc == 4 && std::strcmp(argv[1], "rebuild") == 0) return rebuild(argv[2], argv[3]);
-    if (argc == 2 && std::strcmp(argv[1], "block") == 0) return block();
-    std::fprintf(stderr, "usage: bench_floor rebuild SRC DST | bench_floor block\n");
+    if (argc == 3 && std::strcmp(argv[1], "read") == 0) return read(argv[2]);
+    if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "block") == 0) return block(argc == 3 ? argv[2] : nullptr);
+    std::fprintf(stderr, "usage: bench_floor rebuild SRC DST | bench_floor read SRC | bench_floor block [FILE]\n");
     return 2;
 }

@@ -11,6 +11,7 @@
 #include "entry_list.h"
 #include "messages.h"
 #include "pack_file.h"
+#include "pack_profile.h"
 #include "pack_queue.h"
 
 namespace tw {
@@ -126,6 +127,7 @@ void EntryList::collectPath(const std::wstring& path, int32_t parentIndex, uint3
     ProgressLine line(*queue_);
 
     if (attributes == kUnknownAttributes) {
+        ProfileSpan listing(Phase::list);
         attributes = ::GetFileAttributesW(fsPath(path).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) throw kPathNotFound;
     }
@@ -153,24 +155,31 @@ void EntryList::collectPath(const std::wstring& path, int32_t parentIndex, uint3
     // folder is always entered. A link whose target cannot be identified
     // cannot be searched either; the copy ends rather than publish the tree
     // without that folder's contents.
-    FolderIdentity id;
-    bool known = folderIdentity(path, id);
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        if (!known) throw kErrorFindingFiles;
-        for (const FolderIdentity& outer : walking_)
-            if (outer.sameFolder(id)) return;
+        ProfileSpan listing(Phase::list);
+        FolderIdentity id;
+        if (!folderIdentity(path, id)) throw kErrorFindingFiles;
+        for (Outer& outer : walking_) {
+            if (!outer.asked) {
+                outer.known = folderIdentity(outer.path, outer.id);
+                outer.asked = true;
+            }
+            if (outer.known && outer.id.sameFolder(id)) return;
+        }
+        walking_.push_back(Outer{path, true, true, std::move(id)});
+    } else {
+        walking_.push_back(Outer{path, false, false, FolderIdentity()});
     }
-    if (known) walking_.push_back(std::move(id));
-    scope_exit leave([&] {
-        if (known) walking_.pop_back();
-    });
+    scope_exit leave([&] { walking_.pop_back(); });
     collectChildren(path, index);
 }
 
 void EntryList::collectChildren(const std::wstring& path, int32_t index) {
-    std::vector<std::wstring> names;
+    std::vector<Named> children;
     std::vector<DWORD> attributes;
     {
+        ProfileSpan listing(Phase::list);
+        std::vector<std::wstring> names;
         WIN32_FIND_DATAW found;
         unique_hfind search(::FindFirstFileW(fsPath(path + L"\\*").c_str(), &found));
         if (!search) throw kErrorFindingFiles;
@@ -179,8 +188,9 @@ void EntryList::collectChildren(const std::wstring& path, int32_t index) {
             names.emplace_back(found.cFileName);
             attributes.push_back(found.dwFileAttributes);
         } while (::FindNextFileW(search.get(), &found));
+        search.reset();
+        children = nameSiblings(std::move(names));
     }
-    std::vector<Named> children = nameSiblings(std::move(names));
     for (size_t i = 0; i < children.size(); ++i)
         collectPath(path + L"\\" + children[i].name, index, attributes[i], children[i]);
 }
@@ -188,13 +198,19 @@ void EntryList::collectChildren(const std::wstring& path, int32_t index) {
 void EntryList::collectPaths(const std::vector<std::wstring>& paths) {
     // A path the system finds no name for fails when the walk reaches it,
     // after the paths before it.
-    std::vector<std::wstring> names;
-    for (const std::wstring& path : paths) names.push_back(findName(path));
-    std::vector<Named> top = nameSiblings(std::move(names));
+    std::vector<Named> top;
+    {
+        ProfileSpan listing(Phase::list);
+        std::vector<std::wstring> names;
+        for (const std::wstring& path : paths) names.push_back(findName(path));
+        top = nameSiblings(std::move(names));
+    }
     for (size_t i = 0; i < paths.size(); ++i) collectPath(paths[i], kTopLevel, kUnknownAttributes, top[i]);
 }
 
 bool copyPaths(const std::vector<std::wstring>& paths) {
+    startCopyProfile();
+    scope_exit report([] { finishCopyProfile(); });
     return runCommand([&] {
         try {
             EntryList list;
@@ -212,6 +228,7 @@ bool copyPaths(const std::vector<std::wstring>& paths) {
                 queue.drain();
                 list.setQueue(nullptr);
             }
+            ProfileSpan publishing(Phase::publish);
             list.publishBlock();
         } catch (const std::bad_alloc&) {
             // Records, names and tables come from the C++ heap; running out

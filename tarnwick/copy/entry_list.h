@@ -100,8 +100,15 @@ private:
     uint32_t totalStored_ = 0;
 
     // Folders the walk is inside, outermost first, for spotting links that
-    // lead back into one of them.
-    std::vector<FolderIdentity> walking_;
+    // lead back into one of them. A folder's identity is asked for only
+    // once a link is met beneath it: most trees hold none, and under Wine
+    // each query is several trips to the server on the walking thread.
+    struct Outer {
+        std::wstring path;
+        bool asked = false, known = false;
+        FolderIdentity id;
+    };
+    std::vector<Outer> walking_;
     // Records whose name is not plain ASCII, with the name as the system
     // holds it, in record order.
     std::vector<ExactName> exactNames_;

@@ -6,6 +6,7 @@
 #include "../text/file_time.h"
 #include "../platform/wide.h"
 #include "messages.h"
+#include "pack_profile.h"
 
 namespace tw {
 
@@ -46,6 +47,7 @@ private:
 }  // namespace
 
 void packFile(FileJob& job, FileSteps& steps, PackScratch& scratch) {
+    ProfileSpan opening(Phase::open);
     unique_hfile file(::CreateFileW(fsPath(job.path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) throw kErrorOpeningFile;
@@ -62,6 +64,7 @@ void packFile(FileJob& job, FileSteps& steps, PackScratch& scratch) {
     steps.reached(job, FileStage::sized);
 
     Reservation memory(steps, job, size);
+    ProfileSpan reading(Phase::read);
     HeapBytes owned;
     uint8_t* content = nullptr;
     if (size) {
@@ -76,6 +79,7 @@ void packFile(FileJob& job, FileSteps& steps, PackScratch& scratch) {
     if (!::GetFileTime(file.get(), nullptr, nullptr, &lastWrite)) throw kErrorGettingFileTime;
     file.reset();
 
+    ProfileSpan compressing(Phase::compress);
     PackedContent packed = scratch.pack(content, std::move(owned), size, [&] { return steps.stopped(job); });
     packed.applyTo(record->info);
     record->info.lastWriteTime.set(fromFileTime(lastWrite));

@@ -8,16 +8,13 @@
 
 #include "../platform/console.h"
 #include "../text/format_size.h"
+#include "pack_profile.h"
 
 namespace tw {
 
 namespace {
 
-// Items that may wait behind the file at the front: files, folders and
-// progress text alike (a large file followed by a tree of folders would
-// otherwise queue the whole tree). Each holds a path and, once packed, a
-// record; the stored bytes are kept until the block is built in any case.
-constexpr size_t kMaxQueued = 1024;
+constexpr size_t kMaxQueued = PackQueue::kMaxWaiting;
 
 // Memory that packing holds beyond the stored forms, all threads together:
 // each packing thread's scratch (PackScratch::kMemory, about 2.3 MiB), and
@@ -101,11 +98,13 @@ class PackQueue::WorkerSteps final : public FileSteps {
 public:
     WorkerSteps(PackQueue& queue, Job& job) : queue_(queue), job_(job) {}
     void reached(FileJob&, FileStage stage) override {
+        bool awaited;
         {
             std::lock_guard<std::mutex> lock(queue_.lock_);
             (stage == FileStage::sized ? job_.sized : job_.read) = true;
+            awaited = queue_.awaited_ == job_.seq;
         }
-        queue_.progress_.notify_all();
+        if (awaited) queue_.progress_.notify_all();
     }
     bool stopped(const FileJob&) override { return queue_.stopped(job_); }
     void reserve(const FileJob&, uint32_t size) override { queue_.reserve(job_, size); }
@@ -116,7 +115,10 @@ private:
     Job& job_;
 };
 
-PackQueue::PackQueue(EntryList& list, unsigned threads) : list_(list) {
+PackQueue::PackQueue(EntryList& list, unsigned threads) : PackQueue(list, threads, packFile, {}) {}
+
+PackQueue::PackQueue(EntryList& list, unsigned threads, Packer packer, std::function<void()> onWait)
+    : list_(list), packer_(std::move(packer)), onWait_(std::move(onWait)) {
     entries_ = int32_t(list.size());
     if (threads <= 1) return;
     if (threads > kMaxWorkers) threads = kMaxWorkers;
@@ -143,6 +145,7 @@ void PackQueue::stopAll() {
 
 void PackQueue::write(const std::wstring& text) {
     if (failed_) return;
+    ProfileSpan span(Phase::output);
     if (items_.empty())
         console().write(text);
     else
@@ -154,6 +157,7 @@ void PackQueue::write(char c) { write(std::wstring(1, wchar_t(c))); }
 int32_t PackQueue::folder(std::unique_ptr<FolderRecord> record) {
     int32_t index = entries_++;
     if (failed_) return index;
+    ProfileSpan span(Phase::output);
     if (!items_.empty()) emitReady();
     if (items_.empty()) {
         guarded([&] {
@@ -174,6 +178,7 @@ void PackQueue::queue(Item item) {
 int32_t PackQueue::file(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const std::string& name) {
     int32_t index = entries_++;
     if (failed_) return index;
+    ProfileSpan span(Phase::output);
     auto job = std::make_unique<Job>();
     job->file.path = path;
     job->file.parentIndex = parentIndex;
@@ -185,7 +190,7 @@ int32_t PackQueue::file(const std::wstring& path, int32_t parentIndex, uint32_t 
         guarded([&] {
             showLine(*job, kColon);
             InlineSteps steps(*this, *job);
-            packFile(job->file, steps, scratch_);
+            packer_(job->file, steps, scratch_);
             finishLine(*job);
         });
         return index;
@@ -204,6 +209,7 @@ int32_t PackQueue::file(const std::wstring& path, int32_t parentIndex, uint32_t 
 
 void PackQueue::drain() {
     if (failed_) return;
+    ProfileSpan span(Phase::output);
     emitUntil(0);
     if (lineCut_) console().endLine();
 }
@@ -255,15 +261,24 @@ bool PackQueue::emitFront(bool wait) {
             }
             // The copy waits for this file: show which one, with its size,
             // while it is read and packed.
-            progress_.wait(lock, [&] { return job.finished || job.sized; });
+            // Only the file awaited wakes the walk; the others finish
+            // unannounced, which under Wine saves a trip to the server each.
+            awaited_ = job.seq;
+            if (onWait_) onWait_();
+            {
+                ProfileSpan blocked(Phase::blocked);
+                progress_.wait(lock, [&] { return job.finished || job.sized; });
+            }
             if (!job.finished) {
                 int upTo = job.read ? kArrow : kSize;
                 lock.unlock();
                 showLine(job, upTo);
                 console().flush();
                 lock.lock();
+                ProfileSpan blocked(Phase::blocked);
                 progress_.wait(lock, [&] { return job.finished; });
             }
+            awaited_ = UINT64_MAX;
         }
         lock.unlock();
         finishLine(job);
@@ -288,11 +303,18 @@ void PackQueue::finishLine(Job& job) {
 }
 
 void PackQueue::work() {
+    profilePackingThread();
     PackScratch scratch;
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
-        workAdded_.wait(lock, [&] { return stopping_ || !work_.empty(); });
-        if (stopping_) return;
+        {
+            ProfileSpan idle(Phase::waitWork);
+            workAdded_.wait(lock, [&] { return stopping_ || !work_.empty(); });
+        }
+        if (stopping_) {
+            endProfiledThread();
+            return;
+        }
         Job& job = *work_.front();
         work_.pop_front();
         lock.unlock();
@@ -300,7 +322,7 @@ void PackQueue::work() {
         std::exception_ptr failure;
         try {
             WorkerSteps steps(*this, job);
-            packFile(job.file, steps, scratch);
+            packer_(job.file, steps, scratch);
         } catch (const PackStopped&) {
             // A later file of a copy that has already failed: never shown.
         } catch (...) {
@@ -315,7 +337,7 @@ void PackQueue::work() {
             firstFailure_ = job.seq;
             memoryFreed_.notify_all();
         }
-        progress_.notify_all();
+        if (awaited_ == job.seq) progress_.notify_all();
     }
 }
 
@@ -328,6 +350,7 @@ void PackQueue::reserve(const Job& job, uint32_t size) {
     // First come, first served: a large file at the front is not starved by
     // small ones behind it.
     waitingForMemory_.insert(job.seq);
+    ProfileSpan waiting(Phase::waitRoom);
     memoryFreed_.wait(lock, [&] {
         return stopped(job) || (*waitingForMemory_.begin() == job.seq &&
                                 (memoryInUse_ == 0 || memoryInUse_ + need <= memoryForFiles_));

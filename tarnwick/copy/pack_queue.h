@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -40,6 +41,11 @@ public:
     // With one thread each file is packed on the calling thread when the
     // walk reaches it; otherwise by that many workers.
     PackQueue(EntryList& list, unsigned threads);
+    // The same with a packer of the caller's instead of packFile, and a
+    // call whenever the walk starts to wait for the file at the front (for
+    // tests: a file held back until the walk waits for it).
+    using Packer = std::function<void(FileJob&, FileSteps&, PackScratch&)>;
+    PackQueue(EntryList& list, unsigned threads, Packer packer, std::function<void()> onWait);
     // Stops the workers (a file being compressed gives up within a slice);
     // whatever is still queued is dropped.
     ~PackQueue();
@@ -67,8 +73,14 @@ public:
     // packed, and raises the first failure among them. After a failure
     // of the walk itself this shows what the walk met before it.
     void drain();
-    // Items waiting behind the file at the front (for tests).
+    // Items waiting behind the file at the front (for tests), and how many
+    // may: files, folders and progress text alike (a large file followed by
+    // a tree of folders would otherwise queue the whole tree). Each holds a
+    // path and, once packed, a record, a few hundred bytes; the walk goes
+    // this far ahead of a large file, which keeps the packing threads fed
+    // while it is compressed.
     size_t waiting() const;
+    static constexpr size_t kMaxWaiting = 4096;
 
 private:
     struct Job;
@@ -91,6 +103,8 @@ private:
     void release(uint32_t size);
 
     EntryList& list_;
+    Packer packer_;
+    std::function<void()> onWait_;
 
     // The walking thread's own.
     std::deque<Item> items_;
@@ -108,6 +122,7 @@ private:
     uint64_t memoryInUse_ = 0;
     uint64_t memoryForFiles_ = 0;  // what the workers' scratch leaves
     std::set<uint64_t> waitingForMemory_;
+    uint64_t awaited_ = UINT64_MAX;  // the file the walk waits for, if any
     std::vector<std::thread> workers_;
     PackScratch scratch_;  // the walking thread's, when it packs
 };

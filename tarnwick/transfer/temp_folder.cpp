@@ -22,12 +22,76 @@ std::wstring newFileName(const std::wstring& path) {
 
 }  // namespace
 
+DWORD ownAttributes(const std::wstring& path) {
+    // A listing reports the entry itself; GetFileAttributes may report what
+    // a link points at.
+    WIN32_FIND_DATAW entry;
+    unique_hfind search(::FindFirstFileW(path.c_str(), &entry));
+    return search ? entry.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
+namespace {
+
+// The path an open of `path` ends at, links followed; false where Windows
+// cannot tell (before Vista, which lacks the call) or nothing is there.
+bool finalPath(const std::wstring& path, std::wstring& result) {
+    using Function = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+    static const auto function = reinterpret_cast<Function>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (!function) return false;
+    unique_hfile file(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) return false;
+    wchar_t buffer[1024];
+    const DWORD length = function(file.get(), buffer, 1024, 0);
+    if (length == 0 || length >= 1024) return false;
+    result.assign(buffer, length);
+    return true;
+}
+
+// True when opening the path ends somewhere other than the entry of that
+// name in its folder: a link the attributes do not show (Wine reports a
+// Linux symlink to a file as a plain file). Folder and entry are compared by
+// their final paths, so short names and a linked temp folder do not count.
+bool leadsElsewhere(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L'\\');
+    std::wstring entry, folder;
+    if (slash == std::wstring::npos || !finalPath(path, entry) || !finalPath(path.substr(0, slash), folder))
+        return false;
+    if (folder.empty() || folder.back() != L'\\') folder += L'\\';
+    folder += path.substr(slash + 1);
+    return ::lstrcmpiW(folder.c_str(), entry.c_str()) != 0;
+}
+
+}  // namespace
+
 bool removeLink(const std::wstring& path) {
-    if (!isLink(::GetFileAttributesW(path.c_str()))) return true;
-    // A link to a folder goes with RemoveDirectory on Windows; Wine removes
-    // a Linux symlink with DeleteFile. Neither touches the target.
-    if (!::RemoveDirectoryW(path.c_str())) ::DeleteFileW(path.c_str());
-    return !isLink(::GetFileAttributesW(path.c_str()));
+    const DWORD attributes = ownAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (!isLink(attributes) && !leadsElsewhere(path)) return true;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // RemoveDirectory removes a junction or a link to a folder itself.
+        // Nothing else is tried: Wine deletes or moves what a Linux symlink
+        // points at, so there the link stays, and is never looked into.
+        ::RemoveDirectoryW(path.c_str());
+    } else {
+        // A new, empty file renamed over a link replaces the link itself
+        // (DeleteFile on a Linux symlink under Wine would delete its target).
+        const std::wstring blank = newFileName(path);
+        unique_hfile file(::CreateFileW(blank.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                        nullptr));
+        if (file) {
+            file.reset();
+            if (::MoveFileExW(blank.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) ::DeleteFileW(path.c_str());
+            else ::DeleteFileW(blank.c_str());
+        }
+    }
+    const DWORD left = ownAttributes(path);
+    return left == INVALID_FILE_ATTRIBUTES || (!isLink(left) && !leadsElsewhere(path));
+}
+
+void removeFile(const std::wstring& path) {
+    if (removeLink(path) && !(ownAttributes(path) & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW(path.c_str());
 }
 
 std::wstring transferFolder() {
@@ -39,7 +103,7 @@ std::wstring transferFolder() {
     folder += L"Tarnwick";
     if (!removeLink(folder)) throw kErrorKeeping;
     if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) throw kErrorKeeping;
-    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    const DWORD attributes = ownAttributes(folder);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || isLink(attributes))
         throw kErrorKeeping;
     return folder + L"\\";
@@ -50,7 +114,7 @@ void writeFileAtomically(const std::wstring& path, std::initializer_list<ByteRan
     {
         // CREATE_NEW: a file or link already at the name is never written
         // through.
-        ::DeleteFileW(temporary.c_str());
+        removeFile(temporary);
         unique_hfile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) throw kErrorKeeping;
@@ -85,13 +149,12 @@ void removeLeftovers(const std::wstring& path) {
     unique_hfind search(::FindFirstFileW((path + L"*" + kNewSuffix).c_str(), &entry));
     if (!search) return;
     do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isLink(entry.dwFileAttributes))
-            ::DeleteFileW((folder + entry.cFileName).c_str());
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) removeFile(folder + entry.cFileName);
     } while (::FindNextFileW(search.get(), &entry));
 }
 
 bool readSmallFile(const std::wstring& path, size_t limit, std::string& content) {
-    if (isLink(::GetFileAttributesW(path.c_str()))) return false;
+    if (isLink(ownAttributes(path)) || leadsElsewhere(path)) return false;
     unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size;

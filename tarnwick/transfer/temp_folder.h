@@ -4,7 +4,7 @@
 // Anything in it may have been put there by another program. Nothing here
 // follows a link (a junction, a symbolic link, a Linux symlink under Wine):
 // a link where a file or folder of ours belongs is removed, never what it
-// points at.
+// points at, or, where it cannot be removed alone, left and never entered.
 #pragma once
 
 #include <windows.h>
@@ -28,9 +28,14 @@ std::wstring transferFolder();
 inline bool isLink(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
+// The attributes of the entry at the path itself, a link's own rather than
+// its target's; INVALID_FILE_ATTRIBUTES when there is none.
+DWORD ownAttributes(const std::wstring& path);
 // Removes a link at the path, the link itself and never its target. True
 // when no link is left there (there was none, or it is gone).
 bool removeLink(const std::wstring& path);
+// Deletes a file, or the link in its place (never what the link points at).
+void removeFile(const std::wstring& path);
 
 struct ByteRange {
     const uint8_t* data;

@@ -58,7 +58,7 @@ KeptCopy openKeptCopy() {
     KeptCopy kept;
     // A link in its place is nobody's copy: it goes, and nothing is read
     // or written through it.
-    if (!removeLink(keptCopyPath()) || isLink(::GetFileAttributesW(keptCopyPath().c_str()))) throw kNothingKept;
+    if (!removeLink(keptCopyPath())) throw kNothingKept;
     kept.file = unique_hfile(::CreateFileW(keptCopyPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!kept.file) throw kNothingKept;
@@ -202,7 +202,7 @@ void publishBlockAsText(uint32_t format, const uint8_t* block, size_t blockLengt
             writeFileAtomically(keptCopyPath(), {{reinterpret_cast<const uint8_t*>(preamble.data()), preamble.size()},
                                                  {payload, size_t(h.total())}});
         } else {
-            ::DeleteFileW(keptCopyPath().c_str());
+            removeFile(keptCopyPath());
         }
         if (request.handsFree) request.handsFree->payload.assign(payload, payload + h.total());
     } catch (const std::bad_alloc&) {
@@ -235,8 +235,7 @@ void keepCopyForNext(const PartHeader& header, const std::vector<uint8_t>& paylo
 void forgetKeptCopy() {
     try {
         const std::wstring path = keptCopyPath();
-        if (!removeLink(path)) return;
-        ::DeleteFileW(path.c_str());
+        removeFile(path);
         removeLeftovers(path);
     } catch (const char*) {
         // No temp folder: nothing is kept either.

@@ -73,7 +73,7 @@ public:
     void drop(uint64_t copy) override {
         // A link in the folder's place goes itself; what it points at is
         // never looked into.
-        const DWORD attributes = ::GetFileAttributesW(folderName(copy).c_str());
+        const DWORD attributes = ownAttributes(folderName(copy));
         if (attributes == INVALID_FILE_ATTRIBUTES || isLink(attributes)) {
             removeLink(folderName(copy));
             return;
@@ -85,7 +85,7 @@ public:
             do {
                 const std::wstring path = folder + entry.cFileName;
                 if (isLink(entry.dwFileAttributes)) removeLink(path);
-                else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW(path.c_str());
+                else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) removeFile(path);
             } while (::FindNextFileW(search.get(), &entry));
         }
         search.reset();

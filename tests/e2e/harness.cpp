@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <stdexcept>
@@ -25,6 +26,29 @@ std::string stripCr(const std::string& s) {
 
 void fail(const std::string& what) {
     throw std::runtime_error(what + " (error " + std::to_string(::GetLastError()) + ")");
+}
+
+// Wine now and then fails to start a process (error 1359, after some
+// hundreds of starts in a row) and starts the same one a moment later; a
+// missing or broken program fails every time. start() is tried again a few
+// times, each retry said on standard output so that it shows in the test's
+// log. Returns start()'s last result, GetLastError() as it left it.
+bool startWithRetries(const std::string& what, const std::function<BOOL()>& start) {
+    const int kAttempts = 4;
+    for (int attempt = 1;; ++attempt) {
+        if (start()) return true;
+        const DWORD error = ::GetLastError();
+        if (attempt == kAttempts || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_BAD_EXE_FORMAT) {
+            ::SetLastError(error);
+            return false;
+        }
+        const DWORD pause = 250u << (attempt - 1);
+        std::printf("[ retry    ] starting %s failed (error %lu); trying again in %lu ms (attempt %d of %d)\n",
+                    what.c_str(), (unsigned long)error, (unsigned long)pause, attempt + 1, kAttempts);
+        std::fflush(stdout);
+        ::Sleep(pause);
+    }
 }
 
 std::string folderOf(const std::string& path) {
@@ -79,8 +103,13 @@ std::string binDir() {
     return toWindowsPath(TW_BIN_DIR_UNIX);
 }
 bool binIs64Bit() { return sizeof(void*) == 8 && !peerTarget(); }
-#ifdef TW_PEER_RUNS
+#ifdef TW_PEER_BIN_DIR_UNIX
 std::string peerTarnwickExe() { return toWindowsPath(TW_PEER_BIN_DIR_UNIX) + "\\Tarnwick.exe"; }
+#ifdef TW_PEER_RUNS
+bool peerRuns() { return true; }
+#else
+bool peerRuns() { return false; }
+#endif
 #endif
 std::string tarnwickExe() { return binDir() + "\\Tarnwick.exe"; }
 std::string setupExe() { return binDir() + "\\Setup.exe"; }
@@ -452,7 +481,16 @@ std::unique_ptr<Process> Process::raw(const std::string& exe, const std::string&
     return p;
 }
 
-void Process::start(const std::string& exe, const std::string& commandLine, const std::string& cwd, bool capture) {
+std::unique_ptr<Process> Process::inNewConsole(const std::string& exe, const std::vector<std::string>& args) {
+    std::unique_ptr<Process> p(new Process());
+    std::string commandLine = quoteArgument(exe);
+    for (const auto& a : args) commandLine += " " + quoteArgument(a);
+    p->start(exe, commandLine, "", false, CREATE_NEW_CONSOLE);
+    return p;
+}
+
+void Process::start(const std::string& exe, const std::string& commandLine, const std::string& cwd, bool capture,
+                    DWORD flags) {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     HANDLE outWrite = nullptr, errWrite = nullptr, nul = nullptr;
@@ -477,8 +515,12 @@ void Process::start(const std::string& exe, const std::string& commandLine, cons
     siw.hStdInput = si.hStdInput;
     siw.hStdOutput = si.hStdOutput;
     siw.hStdError = si.hStdError;
-    BOOL ok = ::CreateProcessW(widen(exe).c_str(), &line[0], nullptr, nullptr, capture, 0, nullptr,
-                               cwd.empty() ? nullptr : wideCwd.c_str(), &siw, &pi);
+    const std::wstring wideExe = widen(exe);
+    BOOL ok = startWithRetries(commandLine, [&] {
+        std::wstring copy = line;  // CreateProcessW may write into it
+        return ::CreateProcessW(wideExe.c_str(), &copy[0], nullptr, nullptr, capture, flags, nullptr,
+                                cwd.empty() ? nullptr : wideCwd.c_str(), &siw, &pi);
+    });
     DWORD error = ::GetLastError();
     if (outWrite) ::CloseHandle(outWrite);
     if (errWrite) ::CloseHandle(errWrite);
@@ -1038,7 +1080,10 @@ ClipboardHolder::ClipboardHolder() {
     std::string exe = testsDir() + "\\clipholder.exe";
     std::string line = quoteArgument(exe);
     PROCESS_INFORMATION pi{};
-    BOOL ok = ::CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    BOOL ok = startWithRetries(line, [&] {
+        std::string copy = line;
+        return ::CreateProcessA(exe.c_str(), &copy[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    });
     ::CloseHandle(inRead);
     ::CloseHandle(outWrite);
     if (!ok) {

@@ -39,8 +39,9 @@ std::string binDir();                                    // holds Tarnwick.exe, 
 bool binIs64Bit();                                       // the set's programs are x64 ones
 std::string tarnwickExe();
 std::string setupExe();
-#ifdef TW_PEER_RUNS
+#ifdef TW_PEER_BIN_DIR_UNIX
 std::string peerTarnwickExe();  // the 32-bit build's, run beside this x64 one
+bool peerRuns();                // ... where this machine runs 32-bit code
 #endif
 std::string sourceDir();  // the repository, as a Windows path
 std::string testsDir();   // folder of the running test program (clipholder.exe lives here)
@@ -130,6 +131,9 @@ public:
     // Starts with a raw command line (the program name is not added).
     static std::unique_ptr<Process> raw(const std::string& exe, const std::string& commandLine,
                                         const std::string& cwd = "");
+    // Starts in a console of its own (CREATE_NEW_CONSOLE), standard output
+    // and error going there; output() stays empty.
+    static std::unique_ptr<Process> inNewConsole(const std::string& exe, const std::vector<std::string>& args);
     ~Process();  // kills the child if it is still running
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -154,7 +158,8 @@ public:
 
 private:
     Process() = default;
-    void start(const std::string& exe, const std::string& commandLine, const std::string& cwd, bool capture);
+    void start(const std::string& exe, const std::string& commandLine, const std::string& cwd, bool capture,
+               DWORD flags = 0);
     struct Pipes;
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;

@@ -30,6 +30,14 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
+// Reads a copy of the text in a buffer of exactly its length, not one unit
+// more, so that ASan sees a read past the text's end.
+tw::ReadPart readExact(const std::u16string& text) {
+    std::unique_ptr<char16_t[]> exact(new char16_t[text.size()]);
+    std::memcpy(exact.get(), text.data(), text.size() * sizeof(char16_t));
+    return tw::readPart(exact.get(), text.size());
+}
+
 void checkPart(const tw::ReadPart& part) {
     if (part.status != tw::PartStatus::Part) {
         check(part.bytes.empty());
@@ -38,7 +46,7 @@ void checkPart(const tw::ReadPart& part) {
     check(part.header.sound() && part.bytes.size() == part.header.length());
     const std::string again = tw::partText(part.header, part.bytes.data());
     const std::u16string wide(again.begin(), again.end());
-    const tw::ReadPart reread = tw::readPart(wide.data(), wide.size());
+    const tw::ReadPart reread = readExact(wide);
     check(reread.status == tw::PartStatus::Part && reread.bytes == part.bytes &&
           reread.header.sameCopy(part.header) && reread.header.number == part.header.number);
 }
@@ -76,10 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         at = stop + 1;
 
-        // An exact-size copy, so that ASan sees the text's end.
-        std::unique_ptr<char16_t[]> exact(new char16_t[text.size() + 1]);
-        std::memcpy(exact.get(), text.data(), text.size() * sizeof(char16_t));
-        const tw::ReadPart part = tw::readPart(exact.get(), text.size());
+        const tw::ReadPart part = readExact(text);
         checkPart(part);
         checkAck(exact.get(), text.size());
         if (part.status != tw::PartStatus::Part) continue;

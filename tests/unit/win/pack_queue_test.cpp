@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tarnwick/copy/entry_list.h"
+#include "tarnwick/copy/pack_file.h"
 #include "tarnwick/copy/pack_queue.h"
 #include "tarnwick/platform/console.h"
 
@@ -109,14 +110,17 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-// Whatever the walk sends behind a file still being packed waits, up to a
-// bound, and then the walk waits: files, folders and progress text alike.
+// Whatever the walk sends behind a file still being packed waits, up to
+// the bound, and then the walk waits: files, folders and progress text
+// alike. The file at the front is held back until the walk waits for it,
+// so the queue must fill to its bound first.
 TEST_F(WalkTest, WhatWaitsBehindASlowFileIsBounded) {
     struct Case {
         const char* what;
         std::string line;  // what each step shows
         std::function<void(PackQueue&)> step;
         uint32_t files, folders;  // each step adds
+        int steps;                // enough to fill the queue
     } const cases[] = {
         {"files", "e.txt: 0 bytes",
          [](PackQueue& q) {
@@ -124,39 +128,53 @@ TEST_F(WalkTest, WhatWaitsBehindASlowFileIsBounded) {
              q.file(L"e.txt", kTopLevel, FILE_ATTRIBUTE_ARCHIVE, "e.txt");
              q.write('\n');
          },
-         1, 0},
+         1, 0, int(PackQueue::kMaxWaiting / 3 + 100)},
         {"folders", "d>",
          [](PackQueue& q) {
              q.write(L"d");
              q.folder(std::make_unique<FolderRecord>(makeFolderRecord(kTopLevel, "d", FILE_ATTRIBUTE_DIRECTORY)));
              q.write('\n');
          },
-         0, 1},
-        {"progress text", "t", [](PackQueue& q) { q.write(L"t\n"); }, 0, 0},
+         0, 1, int(PackQueue::kMaxWaiting / 3 + 100)},
+        {"progress text", "t", [](PackQueue& q) { q.write(L"t\n"); }, 0, 0, int(PackQueue::kMaxWaiting + 100)},
     };
-    const int kSteps = 1500;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EntryList list;
-        size_t most = 0;
+        size_t most = 0, whenTheWalkWaited = 0;
+        HANDLE go = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
         {
-            PackQueue queue(list, 2);
+            PackQueue* walk = nullptr;
+            auto held = [go](FileJob& job, FileSteps& steps, PackScratch& scratch) {
+                if (job.path == L"slow.txt") ::WaitForSingleObject(go, 60000);
+                packFile(job, steps, scratch);
+            };
+            // Called on the walking thread, so it may ask the queue.
+            auto waits = [&] {
+                if (!whenTheWalkWaited) whenTheWalkWaited = walk->waiting();
+                ::SetEvent(go);
+            };
+            PackQueue queue(list, 2, held, waits);
+            walk = &queue;
             queue.write(L"slow.txt");
             queue.file(L"slow.txt", kTopLevel, FILE_ATTRIBUTE_ARCHIVE, "slow.txt");
             queue.write('\n');
-            for (int i = 0; i < kSteps; ++i) {
+            for (int i = 0; i < c.steps; ++i) {
                 c.step(queue);
                 most = std::max(most, queue.waiting());
             }
             queue.drain();
         }
-        EXPECT_LE(most, 1024u);
-        EXPECT_EQ(list.fileCount(), 1 + kSteps * c.files);
-        EXPECT_EQ(list.folderCount(), kSteps * c.folders);
+        ::CloseHandle(go);
+        // The walk first waited with the queue full, not at the end.
+        EXPECT_EQ(whenTheWalkWaited, PackQueue::kMaxWaiting);
+        EXPECT_LE(most, PackQueue::kMaxWaiting);
+        EXPECT_EQ(list.fileCount(), 1 + c.steps * c.files);
+        EXPECT_EQ(list.folderCount(), c.steps * c.folders);
         std::vector<std::string> lines = splitLines(takeOutput());
-        ASSERT_EQ(lines.size(), size_t(1 + kSteps));
+        ASSERT_EQ(lines.size(), size_t(1 + c.steps));
         EXPECT_EQ(lines[0].rfind("slow.txt: 3.00 MB -> ", 0), 0u) << lines[0];
-        EXPECT_EQ(std::count(lines.begin() + 1, lines.end(), c.line), kSteps);
+        EXPECT_EQ(std::count(lines.begin() + 1, lines.end(), c.line), c.steps);
     }
 }
 
