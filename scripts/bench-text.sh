@@ -10,7 +10,7 @@
 #   TW_BENCH_DIR        where the copy benchmark keeps its tree (default build/bench-copy)
 #   TW_TEXT_SIZE        the /TEXT size (default 3M, the default of /TEXT)
 #   TW_WINEPREFIX       Wine prefix (default build/wine-bench)
-#   TW_HANDS_FREE=0     skip the hands-free rows
+#   TW_HANDS_FREE=0     skip the hands-free rows; =only: run only them
 #
 # Then the hands-free rows: a 20 MB tree of incompressible files sent with
 # /SEND in this prefix and taken with /FORCERECEIVE in a second one (a
@@ -25,7 +25,7 @@ bench_dir=${TW_BENCH_DIR:-$root/build/bench-copy}
 : "${TW_WINEPREFIX:=$root/build/wine-bench}"
 export TW_WINEPREFIX TW_BENCH_DIR="$bench_dir"
 
-if [ ! -f "$bench_dir/.tree-v1" ]; then
+if [ "${TW_HANDS_FREE:-1}" != only ] && [ ! -f "$bench_dir/.tree-v1" ]; then
     TW_BENCH_RUNS=1 "$root/scripts/bench-copy.sh"
 fi
 
@@ -38,7 +38,7 @@ exe="$build_dir/bin/Tarnwick.exe"
 unset DISPLAY
 
 status=0
-python3 - "$exe" "$bench_dir" "${TW_TEXT_SIZE:-3M}" "$root/scripts" <<'PY' || status=$?
+[ "${TW_HANDS_FREE:-1}" = only ] || python3 - "$exe" "$bench_dir" "${TW_TEXT_SIZE:-3M}" "$root/scripts" <<'PY' || status=$?
 import filecmp, glob, os, re, shutil, sys
 
 sys.path.insert(0, sys.argv[4])

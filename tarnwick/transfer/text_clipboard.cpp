@@ -228,7 +228,7 @@ void keepCopyForNext(const PartHeader& header, const std::vector<uint8_t>& paylo
         writeFileAtomically(keptCopyPath(), {{reinterpret_cast<const uint8_t*>(preamble.data()), preamble.size()},
                                              {payload.data(), payload.size()}});
     } else {
-        ::DeleteFileW(keptCopyPath().c_str());
+        removeFile(keptCopyPath());
     }
 }
 
