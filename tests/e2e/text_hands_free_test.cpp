@@ -14,9 +14,11 @@ const Row kChannels[] = {
     {"ReceiverStoppedHalfWayAndStartedAgain", 0, "lf", 0, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true,
      Event::StopReceiver, kPasted},
     {"SenderStoppedHalfWayAndStartedAgain", 0, "lf", 0, false, {"/SEND:8K"}, true, Event::StopSender, kPasted},
-    {"UsersOwnTextInTheMiddle", 0, "lf", 0, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true, Event::UserText,
+    // A channel slow enough (1.5 s a message) that what is placed after two
+    // parts lands while the rest are still on their way.
+    {"UsersOwnTextInTheMiddle", 0, "lf", 1500, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true, Event::UserText,
      kPasted},
-    {"APartOfAnotherCopyInTheMiddle", 0, "lf", 0, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true,
+    {"APartOfAnotherCopyInTheMiddle", 0, "lf", 1500, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true,
      Event::ForeignPart, kPasted},
 };
 
