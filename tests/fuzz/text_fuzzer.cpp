@@ -51,7 +51,12 @@ void checkPart(const tw::ReadPart& part) {
           reread.header.sameCopy(part.header) && reread.header.number == part.header.number);
 }
 
-void checkAck(const char16_t* text, size_t length) {
+void checkAck(const std::u16string& input) {
+    // An exact-size copy, as for the parts.
+    std::unique_ptr<char16_t[]> exact(new char16_t[input.size()]);
+    std::memcpy(exact.get(), input.data(), input.size() * sizeof(char16_t));
+    const char16_t* text = exact.get();
+    const size_t length = input.size();
     tw::Ack ack;
     if (tw::readAck(text, length, ack) != tw::AckStatus::Ack) return;
     check(ack.sound());
@@ -86,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         const tw::ReadPart part = readExact(text);
         checkPart(part);
-        checkAck(exact.get(), text.size());
+        checkAck(text);
         if (part.status != tw::PartStatus::Part) continue;
         try {
             const size_t keptBefore = storage.copies().size();
