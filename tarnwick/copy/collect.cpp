@@ -122,7 +122,8 @@ void EntryList::noteName(int32_t index, const Named& named) {
     exactNames_.push_back(ExactName{uint32_t(index), nameFieldCrc(named.recordName.c_str()), std::move(name)});
 }
 
-void EntryList::collectPath(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const Named& named) {
+void EntryList::collectPath(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const Named& named,
+                            uint64_t sizeHint) {
     queue_->write(path);
     ProgressLine line(*queue_);
 
@@ -136,7 +137,7 @@ void EntryList::collectPath(const std::wstring& path, int32_t parentIndex, uint3
     if (named.name.empty() || dotsOnly(named.name)) throw kUnnamedPath;
 
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        noteName(queue_->file(path, parentIndex, attributes, named.recordName), named);
+        noteName(queue_->file(path, parentIndex, attributes, named.recordName, sizeHint), named);
         line.end();
         return;
     }
@@ -177,6 +178,8 @@ void EntryList::collectPath(const std::wstring& path, int32_t parentIndex, uint3
 void EntryList::collectChildren(const std::wstring& path, int32_t index) {
     std::vector<Named> children;
     std::vector<DWORD> attributes;
+    std::vector<uint64_t> sizes;
+    queue_->handOver();
     {
         ProfileSpan listing(Phase::list);
         std::vector<std::wstring> names;
@@ -187,12 +190,13 @@ void EntryList::collectChildren(const std::wstring& path, int32_t index) {
             if (dotsOnly(found.cFileName)) continue;
             names.emplace_back(found.cFileName);
             attributes.push_back(found.dwFileAttributes);
+            sizes.push_back(uint64_t(found.nFileSizeHigh) << 32 | found.nFileSizeLow);
         } while (::FindNextFileW(search.get(), &found));
         search.reset();
         children = nameSiblings(std::move(names));
     }
     for (size_t i = 0; i < children.size(); ++i)
-        collectPath(path + L"\\" + children[i].name, index, attributes[i], children[i]);
+        collectPath(path + L"\\" + children[i].name, index, attributes[i], children[i], sizes[i]);
 }
 
 void EntryList::collectPaths(const std::vector<std::wstring>& paths) {
@@ -205,7 +209,7 @@ void EntryList::collectPaths(const std::vector<std::wstring>& paths) {
         for (const std::wstring& path : paths) names.push_back(findName(path));
         top = nameSiblings(std::move(names));
     }
-    for (size_t i = 0; i < paths.size(); ++i) collectPath(paths[i], kTopLevel, kUnknownAttributes, top[i]);
+    for (size_t i = 0; i < paths.size(); ++i) collectPath(paths[i], kTopLevel, kUnknownAttributes, top[i], 0);
 }
 
 bool copyPaths(const std::vector<std::wstring>& paths) {

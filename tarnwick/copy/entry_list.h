@@ -115,7 +115,8 @@ private:
 
     PackQueue* queue_ = nullptr;
 
-    void collectPath(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const Named& name);
+    void collectPath(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const Named& name,
+                     uint64_t sizeHint);
     void collectChildren(const std::wstring& path, int32_t index);
     void noteName(int32_t index, const Named& name);
 };

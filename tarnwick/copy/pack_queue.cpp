@@ -30,6 +30,10 @@ static_assert(kMaxWorkers * PackScratch::kMemory <= kPackMemory * 4 / 5, "room f
 
 constexpr unsigned kMaxThreads = 64;
 
+// A file the walk waits for has its size shown while it is packed when it
+// is larger than this; a smaller one takes moments.
+constexpr bool showsWhileWaiting(uint32_t size) { return size > PackScratch::kKeptSize; }
+
 // How much of a file's line is out: the pieces that a failure can cut it
 // after.
 enum Shown : int { kPath = 0, kColon = 1, kSize = 2, kArrow = 3 };
@@ -53,14 +57,28 @@ unsigned packThreads() {
 struct PackQueue::Job {
     FileJob file;
     uint64_t seq = 0;
-    // Under lock_ while workers run: how far packing has got.
-    bool sized = false;
-    bool read = false;
-    bool finished = false;
+    uint64_t sizeHint = 0;
+    // How far packing has got: set by the packing thread, read by the walk
+    // without the lock; failure is set before finished.
+    std::atomic<bool> sized{false}, read{false}, finished{false};
     std::exception_ptr failure;
     // The walking thread's: how much of the line is out.
     int shown = kPath;
+    Job* next = nullptr;  // in the list it waits in to be packed
 };
+
+void PackQueue::JobList::push(Job* job) noexcept {
+    job->next = nullptr;
+    (tail ? tail->next : head) = job;
+    tail = job;
+}
+
+PackQueue::Job* PackQueue::JobList::pop() noexcept {
+    Job* job = head;
+    head = job->next;
+    if (!head) tail = nullptr;
+    return job;
+}
 
 struct PackQueue::Item {
     std::wstring text;                     // progress text,
@@ -97,14 +115,11 @@ private:
 class PackQueue::WorkerSteps final : public FileSteps {
 public:
     WorkerSteps(PackQueue& queue, Job& job) : queue_(queue), job_(job) {}
-    void reached(FileJob&, FileStage stage) override {
-        bool awaited;
-        {
-            std::lock_guard<std::mutex> lock(queue_.lock_);
-            (stage == FileStage::sized ? job_.sized : job_.read) = true;
-            awaited = queue_.awaited_ == job_.seq;
-        }
-        if (awaited) queue_.progress_.notify_all();
+    void reached(FileJob& file, FileStage stage) override {
+        (stage == FileStage::sized ? job_.sized : job_.read) = true;
+        // A walk waiting for this file shows its size while a large one is
+        // read and packed; a small one it shows when it is done.
+        if (stage == FileStage::sized && showsWhileWaiting(file.size)) queue_.wakeIfAwaited(job_);
     }
     bool stopped(const FileJob&) override { return queue_.stopped(job_); }
     void reserve(const FileJob&, uint32_t size) override { queue_.reserve(job_, size); }
@@ -172,10 +187,17 @@ int32_t PackQueue::folder(std::unique_ptr<FolderRecord> record) {
 
 void PackQueue::queue(Item item) {
     items_.push_back(std::move(item));
-    emitUntil(kMaxQueued - 1);
+    makeRoom();
 }
 
-int32_t PackQueue::file(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const std::string& name) {
+void PackQueue::makeRoom() {
+    // A full queue is emptied by a batch before the walk goes on: a
+    // wake-up of the walk is a trip to the server under Wine.
+    if (items_.size() >= kMaxQueued) emitUntil(kMaxQueued - kRefill);
+}
+
+int32_t PackQueue::file(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const std::string& name,
+                        uint64_t sizeHint) {
     int32_t index = entries_++;
     if (failed_) return index;
     ProfileSpan span(Phase::output);
@@ -185,6 +207,7 @@ int32_t PackQueue::file(const std::wstring& path, int32_t parentIndex, uint32_t 
     job->file.attributes = attributes;
     job->file.name = name;
     job->seq = nextSeq_++;
+    job->sizeHint = sizeHint;
 
     if (workers_.empty()) {
         guarded([&] {
@@ -197,19 +220,45 @@ int32_t PackQueue::file(const std::wstring& path, int32_t parentIndex, uint32_t 
     }
     Job* queued = job.get();
     items_.push_back(Item{std::wstring(), nullptr, std::move(job)});
+    // Handed over a few at a time while the packing threads have work:
+    // each hand-over takes the lock that they take. Nothing here
+    // allocates, so a file in the queue is always handed over.
+    handing_.push(queued);
+    if (++handingCount_ >= kHandOver || idle_ > 0) handOver();
+    emitReady();
+    makeRoom();
+    return index;
+}
+
+void PackQueue::handOver() {
+    if (handing_.empty()) return;
     {
         std::lock_guard<std::mutex> lock(lock_);
-        work_.push_back(queued);
+        while (!handing_.empty()) {
+            Job* job = handing_.pop();
+            (job->sizeHint > PackScratch::kKeptSize ? largeWork_ : work_).push(job);
+        }
     }
-    workAdded_.notify_one();
-    emitReady();
-    emitUntil(kMaxQueued - 1);
-    return index;
+    if (handingCount_ == 1)
+        workAdded_.notify_one();
+    else
+        workAdded_.notify_all();
+    handingCount_ = 0;
+}
+
+void PackQueue::wakeIfAwaited(const Job& job) {
+    // The walk sets awaited_ under the lock and then checks the job; the
+    // packing thread sets the job's state and then checks awaited_. One of
+    // the two sees the other's write, so the walk never sleeps through it.
+    if (awaited_ != job.seq) return;
+    { std::lock_guard<std::mutex> lock(lock_); }
+    progress_.notify_all();
 }
 
 void PackQueue::drain() {
     if (failed_) return;
     ProfileSpan span(Phase::output);
+    handOver();
     emitUntil(0);
     if (lineCut_) console().endLine();
 }
@@ -222,7 +271,37 @@ void PackQueue::emitReady() {
 }
 
 void PackQueue::emitUntil(size_t left) {
-    while (!failed_ && items_.size() > left) emitFront(true);
+    while (!failed_ && items_.size() > left) {
+        if (emitFront(false)) continue;
+        if (Job* later = laterToAwait(left))
+            await(*later);
+        else
+            emitFront(true);
+    }
+}
+
+// With the front still being packed and left items to keep, a file further
+// back that is not packed yet: the last before left items remain. Waiting
+// for it rather than for the front wakes the walk once for the whole batch.
+// None when the front is large (its line shows while it is packed) or when
+// everything behind it is packed.
+PackQueue::Job* PackQueue::laterToAwait(size_t left) {
+    const Job& front = *items_.front().job;
+    if (front.sizeHint > PackScratch::kKeptSize || (front.sized && showsWhileWaiting(front.file.size))) return nullptr;
+    for (size_t i = items_.size() - left; i-- > 1;) {
+        Job* job = items_[i].job.get();
+        if (job && !job->finished) return job;
+    }
+    return nullptr;
+}
+
+void PackQueue::await(Job& job) {
+    handOver();
+    std::unique_lock<std::mutex> lock(lock_);
+    awaited_ = job.seq;
+    ProfileSpan blocked(Phase::blocked);
+    progress_.wait(lock, [&] { return job.finished.load(); });
+    awaited_ = UINT64_MAX;
 }
 
 template <class F>
@@ -253,12 +332,13 @@ bool PackQueue::emitFront(bool wait) {
             return;
         }
         Job& job = *item.job;
-        std::unique_lock<std::mutex> lock(lock_);
         if (!job.finished) {
             if (!wait) {
                 emitted = false;
                 return;
             }
+            handOver();
+            std::unique_lock<std::mutex> lock(lock_);
             // The copy waits for this file: show which one, with its size,
             // while it is read and packed.
             // Only the file awaited wakes the walk; the others finish
@@ -267,7 +347,7 @@ bool PackQueue::emitFront(bool wait) {
             if (onWait_) onWait_();
             {
                 ProfileSpan blocked(Phase::blocked);
-                progress_.wait(lock, [&] { return job.finished || job.sized; });
+                progress_.wait(lock, [&] { return job.finished || (job.sized && showsWhileWaiting(job.file.size)); });
             }
             if (!job.finished) {
                 int upTo = job.read ? kArrow : kSize;
@@ -276,11 +356,10 @@ bool PackQueue::emitFront(bool wait) {
                 console().flush();
                 lock.lock();
                 ProfileSpan blocked(Phase::blocked);
-                progress_.wait(lock, [&] { return job.finished; });
+                progress_.wait(lock, [&] { return job.finished.load(); });
             }
             awaited_ = UINT64_MAX;
         }
-        lock.unlock();
         finishLine(job);
     });
     if (emitted) items_.pop_front();
@@ -307,16 +386,17 @@ void PackQueue::work() {
     PackScratch scratch;
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
-        {
+        if (!stopping_ && work_.empty() && largeWork_.empty()) {
             ProfileSpan idle(Phase::waitWork);
-            workAdded_.wait(lock, [&] { return stopping_ || !work_.empty(); });
+            ++idle_;
+            workAdded_.wait(lock, [&] { return stopping_ || !work_.empty() || !largeWork_.empty(); });
+            --idle_;
         }
         if (stopping_) {
             endProfiledThread();
             return;
         }
-        Job& job = *work_.front();
-        work_.pop_front();
+        Job& job = *nextWork();
         lock.unlock();
 
         std::exception_ptr failure;
@@ -329,16 +409,35 @@ void PackQueue::work() {
             failure = std::current_exception();
         }
 
-        lock.lock();
         job.failure = failure;
-        job.finished = true;
-        if (failure && job.seq < firstFailure_) {
-            // Every file after this one is wasted work now.
-            firstFailure_ = job.seq;
-            memoryFreed_.notify_all();
+        if (failure) {
+            std::lock_guard<std::mutex> failed(lock_);
+            if (job.seq < firstFailure_) {
+                // Every file after this one is wasted work now.
+                firstFailure_ = job.seq;
+                memoryFreed_.notify_all();
+            }
         }
-        if (awaited_ == job.seq) progress_.notify_all();
+        job.finished = true;
+        wakeIfAwaited(job);
+        lock.lock();
     }
+}
+
+// Under lock_, with work queued. A large file goes first while the packing
+// memory has room for it now; otherwise a small one does, rather than wait
+// for room with nothing to do.
+PackQueue::Job* PackQueue::nextWork() {
+    JobList* from = &work_;
+    if (!largeWork_.empty()) {
+        const Job& large = *largeWork_.head;
+        const uint64_t need = PackScratch::memoryBeyond(
+            uint32_t(large.sizeHint < kMaxFileSize ? large.sizeHint : kMaxFileSize));
+        if (work_.empty() ||
+            (waitingForMemory_.empty() && (memoryInUse_ == 0 || memoryInUse_ + need <= memoryForFiles_)))
+            from = &largeWork_;
+    }
+    return from->pop();
 }
 
 bool PackQueue::stopped(const Job& job) const { return stopping_ || job.seq > firstFailure_; }

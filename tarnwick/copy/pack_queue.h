@@ -62,8 +62,18 @@ public:
     // ">"; returns the index it gets.
     int32_t folder(std::unique_ptr<FolderRecord> record);
     // A file: ": ", its size and, once packed, the rest of its line.
-    // Returns the index it gets. path is the walk's; name its record name.
-    int32_t file(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const std::string& name);
+    // Returns the index it gets. path is the walk's; name its record name;
+    // sizeHint the size its folder's listing gave (0 when unknown), which
+    // only decides when it is packed: files over a packing thread's kept
+    // buffers go before smaller ones queued earlier, so that the last
+    // large file of a tree does not leave one processor alone at the end.
+    int32_t file(const std::wstring& path, int32_t parentIndex, uint32_t attributes, const std::string& name,
+                 uint64_t sizeHint = 0);
+
+    // Hands the files queued since the last hand-over to the packing
+    // threads; the walk calls it before it lists a folder, so that they
+    // need not wait for the listing.
+    void handOver();
 
     // A failure of the walk itself cut its current line. Allocates nothing
     // and raises nothing, so it can be called while a std::bad_alloc
@@ -81,10 +91,21 @@ public:
     // while it is compressed.
     size_t waiting() const;
     static constexpr size_t kMaxWaiting = 4096;
+    // A full queue lets this many go before the walk goes on.
+    static constexpr size_t kRefill = 512;
 
 private:
     struct Job;
     struct Item;
+    // Files waiting to be packed, first in first out, linked through the
+    // files themselves: adding one allocates nothing and cannot fail.
+    struct JobList {
+        Job* head = nullptr;
+        Job* tail = nullptr;
+        bool empty() const { return head == nullptr; }
+        void push(Job* job) noexcept;
+        Job* pop() noexcept;
+    };
     class InlineSteps;
     class WorkerSteps;
 
@@ -101,6 +122,11 @@ private:
     bool stopped(const Job& job) const;
     void reserve(const Job& job, uint32_t size);
     void release(uint32_t size);
+    Job* nextWork();
+    void makeRoom();
+    Job* laterToAwait(size_t left);
+    void await(Job& job);
+    void wakeIfAwaited(const Job& job);
 
     EntryList& list_;
     Packer packer_;
@@ -112,17 +138,21 @@ private:
     uint64_t nextSeq_ = 0;
     bool failed_ = false;
     bool lineCut_ = false;
+    JobList handing_;  // queued, not yet handed to the packing threads
+    size_t handingCount_ = 0;
+    static constexpr size_t kHandOver = 32;
 
     // Shared with the workers.
     std::mutex lock_;
     std::condition_variable workAdded_, progress_, memoryFreed_;
-    std::deque<Job*> work_;
+    JobList work_, largeWork_;  // handed over, in walk order
     std::atomic<bool> stopping_{false};
     std::atomic<uint64_t> firstFailure_{UINT64_MAX};
     uint64_t memoryInUse_ = 0;
     uint64_t memoryForFiles_ = 0;  // what the workers' scratch leaves
     std::set<uint64_t> waitingForMemory_;
-    uint64_t awaited_ = UINT64_MAX;  // the file the walk waits for, if any
+    std::atomic<uint64_t> awaited_{UINT64_MAX};  // the file the walk waits for, if any; set under lock_
+    std::atomic<unsigned> idle_{0};              // packing threads waiting for work
     std::vector<std::thread> workers_;
     PackScratch scratch_;  // the walking thread's, when it packs
 };
