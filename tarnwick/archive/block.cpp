@@ -52,32 +52,46 @@ BlockPlan planBlock(uint32_t fileCount, uint32_t folderCount, uint64_t totalStor
 }
 
 void writeBlock(uint8_t* out, const BlockPlan& plan, const BlockEntry* entries, size_t count) {
+    writeBlockPiece(out, plan, entries, count, 0, 1);
+}
+
+void writeBlockPiece(uint8_t* out, const BlockPlan& plan, const BlockEntry* entries, size_t count, unsigned piece,
+                     unsigned pieces) {
     if (plan.version == 1) {
+        if (piece != 0) return;
         // The single-file block is the file record from its name on.
         const auto* rec = reinterpret_cast<const FileRecord*>(entries[0].record);
         std::memcpy(out, &rec->info, kFileInfoSize);
         if (entries[0].storedSize) std::memcpy(out + kFileInfoSize, entries[0].stored, entries[0].storedSize);
         return;
     }
-    BlockHeader h;
-    std::memset(&h, 0, sizeof h);
-    h.headerLength.set(kBlockHeaderSize);
-    h.version = 2;
-    h.entryCount.set(uint32_t(count));
-    h.recordAreaLength.set(uint32_t(plan.recordAreaLength));
-    std::memcpy(out, &h, sizeof h);
+    if (piece == 0) {
+        BlockHeader h;
+        std::memset(&h, 0, sizeof h);
+        h.headerLength.set(kBlockHeaderSize);
+        h.version = 2;
+        h.entryCount.set(uint32_t(count));
+        h.recordAreaLength.set(uint32_t(plan.recordAreaLength));
+        std::memcpy(out, &h, sizeof h);
+    }
 
-    uint8_t* record = out + kBlockHeaderSize;
-    uint8_t* data = out + plan.dataOffset;
+    // An entry belongs to the piece its stored bytes start in (the last
+    // piece for entries after the last stored byte), or goes by its index
+    // when no entry stores any.
+    const uint64_t data = plan.length - plan.dataOffset;
+    uint64_t recordAt = kBlockHeaderSize, dataAt = 0;
     for (size_t i = 0; i < count; ++i) {
         const EntryHead& head = *entries[i].record;
-        uint32_t len = head.recordLength.get();
-        std::memcpy(record, &head, len);
-        record += len;
-        if (head.entryType.get() == kEntryFile && entries[i].storedSize) {
-            std::memcpy(data, entries[i].stored, entries[i].storedSize);
-            data += entries[i].storedSize;
+        const uint32_t len = head.recordLength.get();
+        const uint32_t stored = head.entryType.get() == kEntryFile ? entries[i].storedSize : 0;
+        const uint64_t at = data ? dataAt * pieces / data : uint64_t(i) * pieces / count;
+        const uint64_t owner = at < pieces ? at : pieces - 1;
+        if (owner == piece) {
+            std::memcpy(out + recordAt, &head, len);
+            if (stored) std::memcpy(out + plan.dataOffset + dataAt, entries[i].stored, stored);
         }
+        recordAt += len;
+        dataAt += stored;
     }
 }
 

@@ -44,6 +44,11 @@ struct BlockEntry {
 // Fills out[0 .. plan.length). The plan must come from planBlock over the
 // same entries.
 void writeBlock(uint8_t* out, const BlockPlan& plan, const BlockEntry* entries, size_t count);
+// The same in pieces of about equal stored bytes, which may be written at
+// once on different threads: pieces 0 .. pieces-1 together write exactly
+// what writeBlock writes, each byte once.
+void writeBlockPiece(uint8_t* out, const BlockPlan& plan, const BlockEntry* entries, size_t count, unsigned piece,
+                     unsigned pieces);
 
 // ---- reader -------------------------------------------------------------
 

@@ -29,7 +29,9 @@ struct Built {
 
 // Folder a (x.txt of 100 bytes, then folder s with the empty file y), then
 // the file z.bin: the example every reader of the format is checked against.
-Built buildExample() {
+// pieces > 1 writes it with writeBlockPiece, last piece first; trailing
+// adds an empty folder after the last stored byte.
+Built buildExample(unsigned pieces = 1, bool trailing = false) {
     FolderRecord a = makeFolderRecord(-1, "a", 0x10);
     FileRecord x = makeFileRecord(0, "x.txt");
     x.info.uncompressedSize.set(100);
@@ -41,15 +43,39 @@ Built buildExample() {
     z.info.storedSize.set(7);
     static const std::vector<uint8_t> xData(100, 'x');
     static const std::vector<uint8_t> zData = {'z', 'z', 'z', 'z', 'z', 'z', 'z'};
+    FolderRecord e = makeFolderRecord(-1, "e", 0x10);
     BlockEntry entries[] = {
         {&a.head, nullptr, 0}, {&x.head, xData.data(), 100}, {&s.head, nullptr, 0},
-        {&y.head, nullptr, 0}, {&z.head, zData.data(), 7},
+        {&y.head, nullptr, 0}, {&z.head, zData.data(), 7},   {&e.head, nullptr, 0},
     };
+    const size_t count = trailing ? 6 : 5;
     Built b;
-    b.plan = planBlock(3, 2, 107);
+    b.plan = planBlock(3, trailing ? 3 : 2, 107);
     b.block.assign(size_t(b.plan.length), 0xCC);
-    writeBlock(b.block.data(), b.plan, entries, 5);
+    if (pieces == 1)
+        writeBlock(b.block.data(), b.plan, entries, count);
+    else
+        for (unsigned piece = pieces; piece-- > 0;)
+            writeBlockPiece(b.block.data(), b.plan, entries, count, piece, pieces);
     return b;
+}
+
+// Pieces written in any order (one per thread) give the block writeBlock
+// gives, also with more pieces than entries and with entries after the
+// last stored byte.
+TEST(Block, WrittenInPiecesIsTheSameBlock) {
+    for (bool trailing : {false, true}) {
+        const Built built = buildExample(1, trailing);
+        const std::vector<uint8_t>& whole = built.block;
+        if (trailing) {
+            // The last record ends where the data begins.
+            const FolderRecord e = makeFolderRecord(-1, "e", 0x10);
+            const uint32_t len = e.head.recordLength.get();
+            ASSERT_EQ(std::memcmp(whole.data() + built.plan.dataOffset - len, &e.head, len), 0);
+        }
+        for (unsigned pieces : {2u, 3u, 7u})
+            EXPECT_EQ(buildExample(pieces, trailing).block, whole) << pieces << " pieces, trailing " << trailing;
+    }
 }
 
 TEST(Block, WorkedExampleLayout) {
