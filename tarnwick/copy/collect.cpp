@@ -5,6 +5,7 @@
 
 #include "../../common/handles.h"
 #include "../platform/command.h"
+#include "../platform/final_path.h"
 #include "../platform/wide.h"
 #include "block_names.h"
 #include "copy.h"
@@ -41,15 +42,6 @@ private:
     bool open_ = true;
 };
 
-// Looked up at run time: systems before Vista lack it, and there every
-// match of identities is followed.
-using FinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-FinalPathFn finalPathFunction() {
-    static const FinalPathFn fn = reinterpret_cast<FinalPathFn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
-    return fn;
-}
-
 bool dotsOnly(const std::wstring& name) {
     return !name.empty() && name.find_first_not_of(L'.') == std::wstring::npos;
 }
@@ -64,18 +56,7 @@ bool folderIdentity(const std::wstring& path, FolderIdentity& id) {
     if (!folder || !::GetFileInformationByHandle(folder.get(), &info)) return false;
     id.volume = info.dwVolumeSerialNumber;
     id.index = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
-    const FinalPathFn finalPath = finalPathFunction();
-    std::wstring final(MAX_PATH, L'\0');
-    for (int attempt = 0; finalPath && attempt < 2; ++attempt) {
-        DWORD n = finalPath(folder.get(), &final[0], DWORD(final.size()), 0 /* FILE_NAME_NORMALIZED */);
-        if (n == 0) break;
-        if (n < final.size()) {
-            final.resize(n);
-            id.finalPath = toU16(final);
-            break;
-        }
-        final.assign(n + 1, L'\0');
-    }
+    id.finalPath = toU16(finalPathOf(folder.get()));
     return true;
 }
 

@@ -1,31 +1,19 @@
 #include <windows.h>
 
-#include <algorithm>
-
 #include "../../common/handles.h"
 #include "../platform/console.h"
+#include "../transfer/text_transfer.h"
 #include "hands_free.h"
 
 namespace tw {
 
 std::u16string tarnwickTextOnClipboard() {
-    static const char16_t kMark[] = u"TARNWICK ";
-    const size_t mark = sizeof kMark / sizeof kMark[0] - 1;
     std::u16string text;
     // Opened before anything is asked: a program that is still placing its
     // formats holds the clipboard open, and what it holds then is half of
     // what it places. One that stays busy brings a notice of its own later.
     clipboard_session clipboard;
-    if (!clipboard || !::IsClipboardFormatAvailable(CF_UNICODETEXT)) return text;
-    HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
-    if (!data) return text;
-    unique_hglobal_locked lock(data);
-    if (!lock) return text;
-    const auto* chars = static_cast<const char16_t*>(lock.get());
-    // Up to the terminator, and never past the memory.
-    const size_t room = ::GlobalSize(data) / sizeof(char16_t);
-    const size_t length = size_t(std::find(chars, chars + room, u'\0') - chars);
-    if (length >= mark && std::equal(kMark, kMark + mark, chars)) text.assign(chars, length);
+    if (clipboard && ::IsClipboardFormatAvailable(CF_UNICODETEXT)) readClipboardText("TARNWICK ", text);
     return text;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "../platform/final_path.h"
+
 namespace tw {
 
 const char* const kErrorKeeping = "Error writing to the temp folder.";
@@ -35,18 +37,12 @@ namespace {
 // The path an open of `path` ends at, links followed; false where Windows
 // cannot tell (before Vista, which lacks the call) or nothing is there.
 bool finalPath(const std::wstring& path, std::wstring& result) {
-    using Function = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-    static const auto function = reinterpret_cast<Function>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
-    if (!function) return false;
     unique_hfile file(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file) return false;
-    wchar_t buffer[1024];
-    const DWORD length = function(file.get(), buffer, 1024, 0);
-    if (length == 0 || length >= 1024) return false;
-    result.assign(buffer, length);
-    return true;
+    result = finalPathOf(file.get());
+    // Only a final path shorter than 1024 units is compared.
+    return !result.empty() && result.size() < 1024;
 }
 
 // True when opening the path ends somewhere other than the entry of that

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "line_reader.h"
 #include "text_part.h"
 
 namespace tw {
@@ -11,55 +12,6 @@ namespace {
 
 const char kAckMark[] = "TARNWICK ACK ";
 const char kPartMark[] = "TARNWICK PART v1 ";
-
-// A strict reader of one line of ASCII fields.
-class Fields {
-public:
-    Fields(const char16_t* at, const char16_t* end) : at_(at), end_(end) {}
-    bool done() const { return at_ == end_; }
-    bool literal(const char* text) {
-        const char16_t* p = at_;
-        for (; *text; ++text, ++p)
-            if (p == end_ || *p != char16_t(static_cast<unsigned char>(*text))) return false;
-        at_ = p;
-        return true;
-    }
-    // Decimal without leading zeros, at most 0xFFFFFFFF.
-    bool number(uint32_t& value) {
-        uint64_t v = 0;
-        const char16_t* p = at_;
-        while (p != end_ && *p >= '0' && *p <= '9' && p - at_ < 11) v = v * 10 + uint64_t(*p++ - '0');
-        const size_t digits = size_t(p - at_);
-        if (!digits || digits > 10 || (digits > 1 && *at_ == '0') || v > 0xFFFFFFFF) return false;
-        value = uint32_t(v);
-        at_ = p;
-        return true;
-    }
-    bool flag(bool& value) {
-        if (at_ == end_ || (*at_ != '0' && *at_ != '1')) return false;
-        value = *at_++ == '1';
-        return true;
-    }
-    bool hex16(uint64_t& value) {
-        if (end_ - at_ < 16) return false;
-        uint64_t v = 0;
-        for (int i = 0; i < 16; ++i) {
-            const char16_t c = at_[i];
-            if (c >= '0' && c <= '9') v = v << 4 | uint64_t(c - '0');
-            else if (c >= 'A' && c <= 'F') v = v << 4 | uint64_t(c - 'A' + 10);
-            else return false;
-        }
-        at_ += 16;
-        value = v;
-        return true;
-    }
-
-private:
-    const char16_t* at_;
-    const char16_t* end_;
-};
-
-bool blank(char16_t c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 }  // namespace
 
@@ -79,22 +31,22 @@ std::string ackText(const Ack& a) {
 
 AckStatus readAck(const char16_t* text, size_t length, Ack& ack) {
     const char16_t* end = text + length;
-    Fields start(text, end);
+    LineReader start(text, length);
     if (!start.literal(kAckMark)) return AckStatus::NotAnAck;
 
     // One line, then only what a channel adds: blanks, line ends.
     const char16_t* lineEnd = std::find(text, end, u'\n');
     for (const char16_t* p = lineEnd; p != end; ++p)
-        if (!blank(*p) && *p != '\n') return AckStatus::Invalid;
-    while (lineEnd != text && blank(lineEnd[-1])) --lineEnd;
+        if (!lineEndBlank(*p) && *p != '\n') return AckStatus::Invalid;
+    lineEnd = withoutLineEndBlanks(text, lineEnd);
 
-    Fields f(text, lineEnd);
+    LineReader f(text, size_t(lineEnd - text));
     f.literal(kAckMark);
     uint32_t version = 0;
     if (!f.literal("v") || !f.number(version) || !f.literal(" ")) return AckStatus::Invalid;
     if (version != kAckVersion) return version > kAckVersion ? AckStatus::Newer : AckStatus::Invalid;
     Ack a;
-    if (!f.literal("copy=") || !f.hex16(a.copyId) || !f.literal(" held=") || !f.number(a.held) || !f.literal("/") ||
+    if (!f.literal("copy=") || !f.hex(16, a.copyId) || !f.literal(" held=") || !f.number(a.held) || !f.literal("/") ||
         !f.number(a.count) || !f.literal(" missing=") || !f.number(a.missing) || !f.literal(" pasted=") ||
         !f.flag(a.pasted) || !f.literal(" cut=") || !f.number(a.cutChars) || !f.done() || !a.sound())
         return AckStatus::Invalid;
@@ -103,11 +55,11 @@ AckStatus readAck(const char16_t* text, size_t length, Ack& ack) {
 }
 
 bool peekPartCopy(const char16_t* text, size_t length, uint64_t& copyId, uint32_t& number, uint32_t& count) {
-    Fields f(text, text + length);
+    LineReader f(text, length);
     uint32_t n = 0, c = 0;
     uint64_t id = 0;
     if (!f.literal(kPartMark) || !f.number(n) || !f.literal("/") || !f.number(c) || !f.literal(" copy=") ||
-        !f.hex16(id) || c == 0 || c > kMaxParts || n == 0 || n > c)
+        !f.hex(16, id) || c == 0 || c > kMaxParts || n == 0 || n > c)
         return false;
     copyId = id;
     number = n;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <ntsecapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -150,6 +151,21 @@ void keepOutOfHistory() {
         if (!memory) continue;
         if (::SetClipboardData(format, memory.get())) memory.release();
     }
+}
+
+bool readClipboardText(const char* mark, std::u16string& text) {
+    text.clear();
+    HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+    if (!data) return false;
+    unique_hglobal_locked lock(data);
+    if (!lock) return false;
+    const auto* chars = static_cast<const char16_t*>(lock.get());
+    // Up to the terminator, and never past the memory.
+    const size_t room = ::GlobalSize(data) / sizeof(char16_t);
+    const size_t length = size_t(std::find(chars, chars + room, u'\0') - chars);
+    const size_t marked = std::strlen(mark);
+    if (length >= marked && std::equal(mark, mark + marked, chars)) text.assign(chars, length);
+    return true;
 }
 
 TextCopyRequest& textCopyRequest() {

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "base64.h"
+#include "line_reader.h"
 
 namespace tw {
 
@@ -42,60 +43,8 @@ size_t maxFrameChars() {
     return headerLine(widest).size() + kLineEnd + lastLine(widest, 0xFFFFFFFF).size() + kLineEnd;
 }
 
-// ---- a strict reader of one line ----
-
-class Cursor {
-public:
-    Cursor(const char16_t* at, size_t length) : at_(at), end_(at + length) {}
-    bool done() const { return at_ == end_; }
-
-    bool literal(const char* text) {
-        const char16_t* p = at_;
-        for (; *text; ++text, ++p)
-            if (p == end_ || *p != char16_t(static_cast<unsigned char>(*text))) return false;
-        at_ = p;
-        return true;
-    }
-    // Decimal without leading zeros, at most 0xFFFFFFFF.
-    bool number(uint32_t& value) {
-        uint64_t v = 0;
-        const char16_t* p = at_;
-        while (p != end_ && *p >= '0' && *p <= '9' && p - at_ < 10) v = v * 10 + (*p++ - '0');
-        const size_t digits = size_t(p - at_);
-        if (!digits || (digits > 1 && *at_ == '0') || v > 0xFFFFFFFF) return false;
-        if (p != end_ && *p >= '0' && *p <= '9') return false;
-        value = uint32_t(v);
-        at_ = p;
-        return true;
-    }
-    // Exactly `digits` upper-case hexadecimal digits.
-    bool hex(unsigned digits, uint64_t& value) {
-        if (size_t(end_ - at_) < digits) return false;
-        uint64_t v = 0;
-        for (unsigned i = 0; i < digits; ++i) {
-            char16_t c = at_[i];
-            if (c >= '0' && c <= '9') v = v << 4 | uint64_t(c - '0');
-            else if (c >= 'A' && c <= 'F') v = v << 4 | uint64_t(c - 'A' + 10);
-            else return false;
-        }
-        at_ += digits;
-        value = v;
-        return true;
-    }
-    bool hex32(uint32_t& value) {
-        uint64_t v;
-        if (!hex(8, v)) return false;
-        value = uint32_t(v);
-        return true;
-    }
-
-private:
-    const char16_t* at_;
-    const char16_t* end_;
-};
-
 // Everything of the first line after "TARNWICK PART v<version> ".
-bool readHeaderFields(Cursor& c, PartHeader& h) {
+bool readHeaderFields(LineReader& c, PartHeader& h) {
     return c.number(h.number) && c.literal("/") && c.number(h.count) && c.literal(" copy=") &&
            c.hex(16, h.copyId) && c.literal(" format=") && c.number(h.format) && c.literal(" block=") &&
            c.number(h.blockLength) && c.literal(" crc=") && c.hex32(h.blockCrc) && c.literal(" names=") &&
@@ -115,9 +64,7 @@ public:
         const char16_t* lf = std::find(at_, end_, u'\n');
         ended = lf != end_;
         at_ = ended ? lf + 1 : end_;
-        const char16_t* stop = lf;
-        while (stop != start && (stop[-1] == '\r' || stop[-1] == ' ' || stop[-1] == '\t')) --stop;
-        length = size_t(stop - start);
+        length = size_t(withoutLineEndBlanks(start, lf) - start);
         return start;
     }
     size_t left() const { return size_t(end_ - at_); }
@@ -204,7 +151,7 @@ std::string headerLine(const PartHeader& h) {
 
 bool readHeaderLine(const std::string& line, PartHeader& header) {
     std::u16string wide(line.begin(), line.end());
-    Cursor c(wide.data(), wide.size());
+    LineReader c(wide.data(), wide.size());
     uint32_t version = 0;
     PartHeader h;
     if (!c.literal(kFirstMark) || !c.literal("v") || !c.number(version) || version != kPartVersion ||
@@ -236,7 +183,7 @@ std::string partText(const PartHeader& h, const uint8_t* bytes) {
 
 ReadPart readPart(const char16_t* text, size_t length) {
     ReadPart result;
-    Cursor start(text, length);
+    LineReader start(text, length);
     if (!start.literal(kFirstMark)) return result;  // NotAPart
 
     Lines lines(text, length);
@@ -248,7 +195,7 @@ ReadPart readPart(const char16_t* text, size_t length) {
         result.cut = true;
         return result;
     }
-    Cursor first(line, n);
+    LineReader first(line, n);
     uint32_t version = 0;
     PartHeader h;
     first.literal(kFirstMark);
@@ -303,7 +250,7 @@ ReadPart readPart(const char16_t* text, size_t length) {
     // The last line: a channel that drops the final line end leaves it
     // whole, so it need not have one.
     line = lines.next(n, ended);
-    Cursor last(line, n);
+    LineReader last(line, n);
     uint32_t number = 0, count = 0, crc = 0;
     if (!last.literal(kLastMark) || !last.number(number) || !last.literal("/") || !last.number(count) ||
         !last.literal(" crc=") || !last.hex32(crc) || !last.done()) {

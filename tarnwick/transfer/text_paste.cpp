@@ -186,18 +186,8 @@ bool readPartText(std::u16string& text) {
     if (!::IsClipboardFormatAvailable(CF_UNICODETEXT)) return false;
     clipboard_session clipboard;
     if (!clipboard) throw kErrorOpeningClipboard;
-    HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
-    if (!data) throw kErrorGettingClipboard;
-    unique_hglobal_locked lock(data);
-    if (!lock) throw kErrorGettingClipboard;
-    const auto* chars = static_cast<const char16_t*>(lock.get());
-    // Up to the terminator, and never past the memory.
-    const size_t room = ::GlobalSize(data) / sizeof(char16_t);
-    const size_t length = size_t(std::find(chars, chars + room, u'\0') - chars);
-    const size_t mark = sizeof kPartMark - 1;
-    if (length < mark || !std::equal(kPartMark, kPartMark + mark, chars)) return false;
-    text.assign(chars, length);
-    return true;
+    if (!readClipboardText(kPartMark, text)) throw kErrorGettingClipboard;
+    return !text.empty();
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "part_store.h"
@@ -47,6 +48,11 @@ void publishBlockAsText(uint32_t format, const uint8_t* block, size_t blockLengt
 void placeClipboardText(const std::string& text, bool announce);
 // Adds those formats to the open clipboard.
 void keepOutOfHistory();
+
+// With the clipboard open: its CF_UNICODETEXT, up to the terminator, when
+// it starts with `mark` (ASCII); text is left empty for any other text.
+// False when the system does not hand the text over.
+bool readClipboardText(const char* mark, std::u16string& text);
 
 // Writes the copy kept for /NEXT afresh (a copy cut again by /SEND), the
 // next part to place after part 1.

@@ -61,7 +61,9 @@ TEST(TransferAck, WrittenLinesReadBackAndOnlyWhatAChannelDoesIsForgiven) {
         {replaced(text, "/7", "/65536"), AckStatus::Invalid},
         {replaced(text, "pasted=0", "pasted=1"), AckStatus::Invalid},     // pasted with parts missing
         {replaced(text, "pasted=0", "pasted=2"), AckStatus::Invalid},
+        {replaced(text, "cut=0", "cut=4294967295"), AckStatus::Ack},
         {replaced(text, "cut=0", "cut=4294967296"), AckStatus::Invalid},
+        {replaced(text, "cut=0", "cut=10000000000"), AckStatus::Invalid},  // eleven digits
         {replaced(text, "cut=0", "cut="), AckStatus::Invalid},
         {replaced(text, " missing", "  missing"), AckStatus::Invalid},
     };
