@@ -13,6 +13,9 @@ the median:
     read as a copy reads it, on one thread) and zlib level 9's processor
     time over the corpus (natively, measured once) divided by the
     processors, whichever is larger;
+  - what Wine takes to hand a block of the copy's length to the clipboard
+    (bench_floor place: fresh memory filled, then SetClipboardData, which
+    under Wine copies it into the wineserver), shown beside the copy floor;
   - a Wine floor program (tools/bench_floor.cpp) that rebuilds the same tree
     with the calls a paste makes for each entry, reading each file instead of
     inflating it;
@@ -268,6 +271,11 @@ def main():
             m.note = m.stderr.decode(errors="replace").strip().replace("bench_floor: ", "")
             return m
 
+        def place():
+            m = measure([wine.cmd(floor, "place", str(block["length"]))], env=wine.env)
+            m.note = m.stderr.decode(errors="replace").strip().replace("bench_floor: ", "")
+            return m
+
         def untar(decompress, archive):
             return measure([decompress + [archive], ["tar", "-xf", "-", "-C", fresh(extracted)]])
 
@@ -292,6 +300,8 @@ def main():
             ("paste", "Tarnwick, stdout to a file", lambda: paste(out_file), total),
             ("paste", "Tarnwick, stdout to a char device", lambda: paste("/dev/null"), total),
             ("paste", "Wine floor (bench_floor rebuild)", rebuild, total),
+            # After the pastes: it replaces the block on the clipboard.
+            ("copy", "Wine hand-over (bench_floor place)", place, lambda: block["length"]),
             ("copy", "tar | gzip -9", lambda: measure([["tar", "-cf", "-", "-C", corpus_dir, "tree"], ["gzip", "-9"]],
                                                         stdout=tgz), lambda: os.path.getsize(tgz)),
             ("copy", f"tar | pigz -9 -p {cores}",
@@ -352,11 +362,18 @@ def main():
     for m in results["paste Wine floor (bench_floor rebuild)"]:
         say(f"      floor, from its own clock: {m.note}")
 
+    for m in results["copy Wine hand-over (bench_floor place)"]:
+        say(f"      hand-over, from its own clock: {m.note}")
+
     read_floor = med("copy Wine read floor (bench_floor read)")
     copy_floor = max(read_floor, zlib_s / cores)
+    hand_over = med("copy Wine hand-over (bench_floor place)")
     say("")
     say(f"Copy floor: {copy_floor:.2f} s, the larger of the Wine read floor ({read_floor:.2f} s) and zlib level 9's "
         f"processor time over the corpus ({zlib_s:.2f} s) over {cores} processors ({zlib_s / cores:.2f} s).")
+    say(f"Handing a block of this length to the clipboard takes a Wine program {hand_over:.2f} s on its own, after "
+        f"everything is packed; the copy less that is {(med('copy Tarnwick, stdout to a file') - hand_over) / copy_floor:.2f}"
+        f" x the copy floor.")
     say("Processor use of the copy (% of one core; median of the runs), and of its wineserver beside it:")
     for label in ("Tarnwick, stdout to a file", "Tarnwick, stdout to a char device", f"Tarnwick, {WIDE} packing threads",
                   f"Tarnwick, {WIDEST} packing threads asked"):

@@ -13,6 +13,12 @@
 //       one read of the whole file, its time, close), on one thread, and
 //       prints to standard error how long that took: the read floor of a
 //       copy.
+//   bench_floor place BYTES
+//       Fills a block of BYTES bytes in fresh memory and hands it to the
+//       clipboard under a format of its own, as a copy hands over its block,
+//       and prints to standard error how long each took: what a plain
+//       program pays under Wine to place a block of that size (Wine copies
+//       it into the wineserver).
 //   bench_floor block [FILE]
 //       Prints the length of the Tarnwick block on the clipboard and the
 //       total of its stored bytes; with FILE, also writes the block there
@@ -216,13 +222,36 @@ int block(const char* file) {
     return 0;
 }
 
+int place(const char* bytesText) {
+    const unsigned long long bytes = std::strtoull(bytesText, nullptr, 10);
+    LARGE_INTEGER start;
+    ::QueryPerformanceCounter(&start);
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, SIZE_T(bytes));
+    void* view = memory ? ::GlobalLock(memory) : nullptr;
+    if (!view) fail("GlobalAlloc");
+    std::memset(view, 0x5A, size_t(bytes));
+    ::GlobalUnlock(memory);
+    const double filling = seconds(start);
+    ::QueryPerformanceCounter(&start);
+    if (!::OpenClipboard(nullptr)) fail("OpenClipboard");
+    ::EmptyClipboard();
+    if (!::SetClipboardData(::RegisterClipboardFormatA("Tarnwick bench floor"), memory)) fail("SetClipboardData");
+    ::CloseClipboard();
+    std::fprintf(stderr, "bench_floor: filled %llu bytes in %.2f s, handed them to the clipboard in %.2f s\n", bytes,
+                 filling, seconds(start));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     ::QueryPerformanceFrequency(&frequency);
     if (argc == 4 && std::strcmp(argv[1], "rebuild") == 0) return rebuild(argv[2], argv[3]);
     if (argc == 3 && std::strcmp(argv[1], "read") == 0) return read(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "place") == 0) return place(argv[2]);
     if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "block") == 0) return block(argc == 3 ? argv[2] : nullptr);
-    std::fprintf(stderr, "usage: bench_floor rebuild SRC DST | bench_floor read SRC | bench_floor block [FILE]\n");
+    std::fprintf(stderr,
+                 "usage: bench_floor rebuild SRC DST | bench_floor read SRC | bench_floor place BYTES | "
+                 "bench_floor block [FILE]\n");
     return 2;
 }
