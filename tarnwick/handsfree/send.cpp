@@ -66,7 +66,8 @@ public:
         placed(1);
         for (;;) {
             const DWORD since = ::GetTickCount() - placedAt_;
-            const DWORD limit = (oneWay_ ? options_.intervalSeconds : options_.waitSeconds) * 1000u;
+            DWORD limit = (oneWay_ ? options_.intervalSeconds : options_.waitSeconds) * 1000u;
+            if (overwritten_) limit = std::min(limit, overwrittenSince_ - placedAt_ + kPlaceAgainMs);
             switch (watch.wait(since >= limit ? 0 : limit - since)) {
             case ClipboardWatch::Wake::Stopped:
                 console().write("Stopped. Tarnwick /SEND with the same paths goes on where this one stopped.\n");
@@ -75,6 +76,10 @@ public:
                 if (const int code = onChange(); code >= 0) return code;
                 break;
             case ClipboardWatch::Wake::TimedOut:
+                if (overwritten_ && ::GetTickCount() - overwrittenSince_ >= kPlaceAgainMs) {
+                    placed(lastPart_);
+                    break;
+                }
                 if (const int code = onTimeout(); code >= 0) return code;
                 break;
             }
@@ -115,8 +120,17 @@ private:
         }
         case SendStep::Place: break;
         }
-        // A channel may hand the same acknowledgement over twice.
-        if (text == lastAck_ && step.part == lastPart_) return -1;
+        // A channel may hand the same acknowledgement over twice. The second
+        // one has taken the place of the part on this clipboard: unless the
+        // channel carried the part before, its acknowledgement never comes,
+        // and the part goes on the clipboard again after a little while.
+        if (text == lastAck_ && step.part == lastPart_) {
+            if (!overwritten_) {
+                overwritten_ = true;
+                overwrittenSince_ = ::GetTickCount();
+            }
+            return -1;
+        }
         lastAck_ = text;
         if (oneWay_) {
             console().write("An acknowledgement came back: the receiver holds " + std::to_string(ack.held) + " of " +
@@ -161,6 +175,7 @@ private:
         placeClipboardText(partText(part, copy_.payload.data() + part.offset()), false);
         placedAt_ = ::GetTickCount();
         lastPart_ = number;
+        overwritten_ = false;
 
         const uint64_t total = h().total();
         const uint64_t done = std::min<uint64_t>(uint64_t(heldParts_) * h().partSize, total);
@@ -190,6 +205,12 @@ private:
     std::vector<uint32_t> times_;  // when one-way: how often each part was placed
     uint32_t turn_ = 0;
     std::u16string lastAck_;
+    // A repeated acknowledgement took the place of the current part on the
+    // clipboard (since then); the part is placed again when its own
+    // acknowledgement has not come this long after.
+    bool overwritten_ = false;
+    DWORD overwrittenSince_ = 0;
+    static constexpr DWORD kPlaceAgainMs = 3000;
 };
 
 }  // namespace
