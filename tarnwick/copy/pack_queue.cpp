@@ -119,7 +119,7 @@ public:
         (stage == FileStage::sized ? job_.sized : job_.read) = true;
         // A walk waiting for this file shows its size while a large one is
         // read and packed; a small one it shows when it is done.
-        if (stage == FileStage::sized && showsWhileWaiting(file.size)) queue_.wakeIfAwaited(job_);
+        if (stage == FileStage::sized && showsWhileWaiting(file.size)) queue_.wakeIfAwaited(job_.seq);
     }
     bool stopped(const FileJob&) override { return queue_.stopped(job_); }
     void reserve(const FileJob&, uint32_t size) override { queue_.reserve(job_, size); }
@@ -246,11 +246,11 @@ void PackQueue::handOver() {
     handingCount_ = 0;
 }
 
-void PackQueue::wakeIfAwaited(const Job& job) {
+void PackQueue::wakeIfAwaited(uint64_t seq) {
     // The walk sets awaited_ under the lock and then checks the job; the
     // packing thread sets the job's state and then checks awaited_. One of
     // the two sees the other's write, so the walk never sleeps through it.
-    if (awaited_ != job.seq) return;
+    if (awaited_ != seq) return;
     { std::lock_guard<std::mutex> lock(lock_); }
     progress_.notify_all();
 }
@@ -418,8 +418,11 @@ void PackQueue::work() {
                 memoryFreed_.notify_all();
             }
         }
+        // Once finished, the file is the walk's, which may append it and free
+        // it at once: nothing of it is touched after this.
+        const uint64_t seq = job.seq;
         job.finished = true;
-        wakeIfAwaited(job);
+        wakeIfAwaited(seq);
         lock.lock();
     }
 }

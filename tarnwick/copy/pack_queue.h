@@ -126,7 +126,7 @@ private:
     void makeRoom();
     Job* laterToAwait(size_t left);
     void await(Job& job);
-    void wakeIfAwaited(const Job& job);
+    void wakeIfAwaited(uint64_t seq);
 
     EntryList& list_;
     Packer packer_;

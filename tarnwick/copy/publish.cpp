@@ -35,6 +35,9 @@ void writeBlockOnEveryCore(uint8_t* out, const BlockPlan& block, const std::vect
                       : system.dwNumberOfProcessors > 4                              ? 4
                                                                                      : unsigned(system.dwNumberOfProcessors);
     std::vector<std::thread> helpers;
+    // Room first: a vector that grew while a helper ran could not be
+    // unwound without ending the process.
+    helpers.reserve(pieces);
     unsigned piece = 1;
     try {
         for (; piece < pieces; ++piece)
