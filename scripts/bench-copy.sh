@@ -2,20 +2,19 @@
 # Measures the copy command on a tree of about 100 MB: wall time and peak
 # resident memory of the Tarnwick process under Wine, for a few runs, and
 # the same for a run that only prints the usage text (Wine's own share).
-#   TW_BUILD_DIR        build folder of the Windows tree (default build/win32)
+#   TW_ARCH             win32 or x64 (default: the build this machine runs,
+#                       the 32-bit one where it runs 32-bit code)
+#   TW_BUILD_DIR        build folder of that tree (default build/win32 or build/win64)
 #   TW_BENCH_DIR        where the tree is made once and kept (default build/bench-copy)
 #   TW_BENCH_RUNS       timed runs (default 3)
-#   TW_WINEPREFIX       Wine prefix (default build/wine-bench)
+#   TW_WINEPREFIX       Wine prefix (default build/wine-bench-<arch>)
 set -eu
 root=$(cd "$(dirname -- "$0")/.." && pwd)
 "$root/scripts/build.sh" >/dev/null
 
 bench_dir=${TW_BENCH_DIR:-$root/build/bench-copy}
-: "${TW_WINEPREFIX:=$root/build/wine-bench}"
-export TW_WINEPREFIX
-. "$root/scripts/wine-env.sh"
+. "$root/scripts/bench-build.sh"
 tw_wine_prepare
-build_dir=${TW_BUILD_DIR:-$root/build/win32}
 tw_wine_keep_session "$build_dir/tools/session_keeper.exe"
 
 exe="$build_dir/bin/Tarnwick.exe"

@@ -3,24 +3,22 @@
 # the tree is copied to the clipboard once, then pasted into a fresh folder
 # a few times. Prints wall time and peak resident memory of each paste, and
 # checks that every pasted file equals its source.
-#   TW_BUILD_DIR        build folder of the Windows tree (default build/win32)
+#   TW_ARCH, TW_BUILD_DIR  the build, as for scripts/bench-copy.sh
 #   TW_BENCH_DIR        where the copy benchmark keeps its tree (default build/bench-copy)
 #   TW_BENCH_RUNS       timed pastes (default 3)
-#   TW_WINEPREFIX       Wine prefix (default build/wine-bench)
+#   TW_WINEPREFIX       Wine prefix (default build/wine-bench-<arch>)
 set -eu
 root=$(cd "$(dirname -- "$0")/.." && pwd)
 bench_dir=${TW_BENCH_DIR:-$root/build/bench-copy}
-: "${TW_WINEPREFIX:=$root/build/wine-bench}"
-export TW_WINEPREFIX TW_BENCH_DIR="$bench_dir"
+export TW_BENCH_DIR="$bench_dir"
+. "$root/scripts/bench-build.sh"
 
 # The copy benchmark makes the tree (once) and builds the programs.
 if [ ! -f "$bench_dir/.tree-v1" ]; then
     TW_BENCH_RUNS=1 "$root/scripts/bench-copy.sh"
 fi
 
-. "$root/scripts/wine-env.sh"
 tw_wine_prepare
-build_dir=${TW_BUILD_DIR:-$root/build/win32}
 # Without it the clipboard would not outlive the copy run for long.
 tw_wine_keep_session "$build_dir/tools/session_keeper.exe"
 exe="$build_dir/bin/Tarnwick.exe"

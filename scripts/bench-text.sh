@@ -6,32 +6,34 @@
 # adds per MB of it over a copy and paste of the same tree through the
 # registered format (each run's Wine start included), and checks that the
 # pasted tree equals the source.
-#   TW_BUILD_DIR        build folder of the Windows tree (default build/win32)
+#   TW_ARCH, TW_BUILD_DIR  the build, as for scripts/bench-copy.sh (default:
+#                       the one this machine runs)
 #   TW_BENCH_DIR        where the copy benchmark keeps its tree (default build/bench-copy)
 #   TW_TEXT_SIZE        the /TEXT size (default 3M, the default of /TEXT)
-#   TW_WINEPREFIX       Wine prefix (default build/wine-bench)
+#   TW_WINEPREFIX       Wine prefix (default build/wine-bench-<arch>)
 #   TW_HANDS_FREE=0     skip the hands-free rows; =only: run only them
 #
 # Then the hands-free rows: a 20 MB tree of incompressible files sent with
 # /SEND in this prefix and taken with /FORCERECEIVE in a second one (a
-# second machine, build/wine-bench-other), through the test relay
-# (tests/e2e/relay.exe of the build) capped at 4 MiB with 100 ms per
-# message: both ways, against the relay alone handing over the same part
-# texts one after another (their ratio; the aim is under 1.5), and one way,
-# where the parts take turns.
+# second machine, build/wine-bench-other-<arch>), through the test relay
+# (tests/e2e/relay.exe of the build) with 100 ms per message: both ways,
+# capped at 4 MiB with parts of 3M characters and at 256 KiB with parts of
+# 250K, each against the relay alone handing over the same part texts one
+# after another (their ratio; the aims are under 1.5 and under 2), with a
+# row per step of where each part's time went (the relay's own event log
+# and the two programs' console lines, on one clock); and one way, where
+# the parts take turns.
 set -eu
 root=$(cd "$(dirname -- "$0")/.." && pwd)
 bench_dir=${TW_BENCH_DIR:-$root/build/bench-copy}
-: "${TW_WINEPREFIX:=$root/build/wine-bench}"
-export TW_WINEPREFIX TW_BENCH_DIR="$bench_dir"
+export TW_BENCH_DIR="$bench_dir"
+. "$root/scripts/bench-build.sh"
 
 if [ "${TW_HANDS_FREE:-1}" != only ] && [ ! -f "$bench_dir/.tree-v1" ]; then
     TW_BENCH_RUNS=1 "$root/scripts/bench-copy.sh"
 fi
 
-. "$root/scripts/wine-env.sh"
 tw_wine_prepare
-build_dir=${TW_BUILD_DIR:-$root/build/win32}
 tw_wine_keep_session "$build_dir/tools/session_keeper.exe"
 exe="$build_dir/bin/Tarnwick.exe"
 [ -f "$exe" ] || { echo "bench-text: $exe is missing; build first" >&2; exit 1; }
@@ -116,11 +118,11 @@ if [ ! -f "$relay" ]; then
     echo "bench-text: hands-free rows skipped: $relay is missing (build the tests)"
     exit "$status"
 fi
-other_prefix="$root/build/wine-bench-other"
+other_prefix="$root/build/wine-bench-other-$TW_ARCH"
 (TW_WINEPREFIX=$other_prefix; . "$root/scripts/wine-env.sh"; tw_wine_prepare &&
     tw_wine_keep_session "$build_dir/tools/session_keeper.exe") || exit 1
 python3 - "$exe" "$relay" "$bench_dir" "$other_prefix" "$root/scripts" <<'PY' || status=$?
-import filecmp, os, random, shutil, subprocess, sys, time
+import filecmp, os, random, re, shutil, subprocess, sys, threading, time
 
 sys.path.insert(0, sys.argv[5])
 from bench_common import wine_path
@@ -129,7 +131,7 @@ exe, relay, bench_dir, other_prefix = sys.argv[1:5]
 here = dict(os.environ)
 there = dict(os.environ, WINEPREFIX=other_prefix)
 loader = os.environ["WINELOADER"]
-cap, delay = str(4 << 20), "100"
+delay = "100"
 
 # 20 MB in 40 incompressible files, made once.
 tree = os.path.join(bench_dir, "hands-free-tree")
@@ -150,45 +152,119 @@ def same_tree(a, b):
 def start(env, *args):
     return subprocess.Popen([loader, *args], env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
+class Lines:
+    """A program's console lines, each with the time it arrived (the
+    program writes a line at a time)."""
+    def __init__(self, process):
+        self.process, self.lines = process, []
+        self.thread = threading.Thread(target=self.read, daemon=True)
+        self.thread.start()
+    def read(self):
+        for raw in self.process.stdout:
+            self.lines.append((time.time(), raw.decode("latin-1").rstrip("\r\n")))
+    def wait(self, timeout):
+        code = self.process.wait(timeout)
+        self.thread.join(10)
+        return code
+
 class Channel:
-    """The relay's two ends; one way carries only what the sender places."""
-    def __init__(self, one_way=False):
+    """The relay's two ends; one way carries only what the sender places.
+    End "r" carries the sender's text to the receiver, end "s" back."""
+    def __init__(self, cap, one_way=False):
         self.root = os.path.join(bench_dir, "hands-free-channel")
         shutil.rmtree(self.root, ignore_errors=True)
         self.to_receiver, self.to_sender = os.path.join(self.root, "r"), os.path.join(self.root, "s")
         os.makedirs(self.to_receiver)
         os.makedirs(self.to_sender)
+        self.log = os.path.join(self.root, "relay.log")
+        logged = {"TARNWICK_RELAY_LOG": wine_path(self.log)}
         self.ends = [
-            start(here, relay, "link", wine_path(self.to_receiver), wine_path(self.to_sender), cap, "keep", delay,
-                  "send" if one_way else "both"),
-            start(there, relay, "link", wine_path(self.to_sender), wine_path(self.to_receiver), cap, "keep", delay,
-                  "receive" if one_way else "both"),
+            start(dict(here, **logged), relay, "link", wine_path(self.to_receiver), wine_path(self.to_sender),
+                  str(cap), "keep", delay, "send" if one_way else "both"),
+            start(dict(there, **logged), relay, "link", wine_path(self.to_sender), wine_path(self.to_receiver),
+                  str(cap), "keep", delay, "receive" if one_way else "both"),
         ]
     def close(self):
         for d in (self.to_receiver, self.to_sender):
             open(os.path.join(d, "stop"), "w").close()
         for p in self.ends:
             p.wait(60)
+        events = []
+        if os.path.exists(self.log):
+            with open(self.log) as f:
+                for line in f:
+                    t, end, event, number, chars = line.split()
+                    events.append((float(t), end, event, int(number), int(chars)))
+        return events
 
-def hands_free(one_way):
+def hands_free(one_way, part_chars, cap):
     out = os.path.join(bench_dir, "hands-free-pasted")
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
-    channel = Channel(one_way)
-    receiver = start(there, exe, "/FORCERECEIVE", wine_path(out))
+    channel = Channel(cap, one_way)
+    receiver = Lines(start(there, exe, "/FORCERECEIVE", wine_path(out)))
     started = time.monotonic()
-    send = [exe, "/SEND", "/WAIT:5", "/INTERVAL:3", wine_path(tree)] if one_way else [exe, "/SEND", wine_path(tree)]
-    sender = subprocess.run([loader, *send], env=here, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    size = f"/SEND:{part_chars}"
+    send = [exe, size, "/WAIT:5", "/INTERVAL:3", wine_path(tree)] if one_way else [exe, size, wine_path(tree)]
+    sender = Lines(start(here, *send))
+    sent_code = sender.wait(1800)
     code = receiver.wait(1800)
     seconds = time.monotonic() - started
-    channel.close()
-    lines = sender.stdout.decode("latin-1").splitlines()
-    count = next((int(l.split()[3]) for l in lines if l.startswith("The copy is ")), 0)
-    ok = sender.returncode == 0 and code == 0 and same_tree(tree, os.path.join(out, "hands-free-tree"))
+    events = channel.close()
+    count = next((int(l.split()[3]) for _, l in sender.lines if l.startswith("The copy is ")), 0)
+    # The whole story on one clock, for a closer look.
+    with open(os.path.join(bench_dir, f"hands-free-{'one-way' if one_way else part_chars}.log"), "w") as f:
+        story = [(t, "sender", l) for t, l in sender.lines] + [(t, "receiver", l) for t, l in receiver.lines]
+        story += [(t, f"relay {end}", f"{event} {number} {chars}") for t, end, event, number, chars in events]
+        for t, who, what in sorted(story):
+            f.write(f"{t:.4f} {who}: {what}\n")
+    ok = sent_code == 0 and code == 0 and same_tree(tree, os.path.join(out, "hands-free-tree"))
     shutil.rmtree(out, ignore_errors=True)
-    return seconds, count, ok
+    return seconds, count, ok, breakdown(sender.lines, receiver.lines, events) if not one_way else None
 
-def relay_alone(count):
+def breakdown(sender, receiver, events):
+    """Where each part's time went, summed over the parts: the sender's and
+    the receiver's console lines and the relay's events on one clock."""
+    placed = {}
+    for t, line in sender:
+        m = re.match(r"Part (\d+) of \d+ placed", line)
+        if m:
+            placed.setdefault(int(m.group(1)), t)
+    arrived = {}
+    for t, line in receiver:
+        m = re.match(r"Part (\d+) of \d+ (arrived|had arrived)", line)
+        if m:
+            arrived.setdefault(int(m.group(1)), t)
+    ev = {}
+    for t, end, event, number, _ in events:
+        ev.setdefault((end, event, number), t)
+    # The channel's messages are numbered by the relay as they come: towards
+    # the receiver, parts 1, 2, ... in order; back, one acknowledgement each.
+    rows = {k: 0.0 for k in ("sender: acknowledgement on its clipboard to the next part placed",
+                             "relay, part: placed by the sender to taken off its clipboard and sent",
+                             "relay, part: sent to placed on the receiver's clipboard (the delay included)",
+                             "receiver: part on its clipboard to read, checked and kept",
+                             "receiver: kept to its acknowledgement placed",
+                             "relay, acknowledgement: placed to placed on the sender's clipboard (the delay included)")}
+    keys = list(rows)
+    parts = sorted(placed)
+    for n in parts:
+        got = [ev.get(("r", "sent", n)), ev.get(("s", "placed", n)), arrived.get(n), ev.get(("s", "seen", n)),
+               ev.get(("r", "placed", n)), placed.get(n + 1)]
+        if None in got[:2]:
+            continue
+        rows[keys[1]] += got[0] - placed[n]
+        rows[keys[2]] += got[1] - got[0]
+        if got[2] is not None and got[3] is not None:
+            rows[keys[3]] += got[2] - got[1]
+            rows[keys[4]] += got[3] - got[2]
+            if got[4] is not None:
+                rows[keys[5]] += got[4] - got[3]
+                if got[5] is not None:
+                    rows[keys[0]] += got[5] - got[4]
+    return rows
+
+def relay_alone(count, part_chars, cap):
     # The same part texts: written by /TEXT and /NEXT here, taken off the
     # clipboard by the relay; then handed to the far end at once and timed
     # until it placed the last.
@@ -196,10 +272,10 @@ def relay_alone(count):
     shutil.rmtree(texts, ignore_errors=True)
     os.makedirs(texts)
     for n in range(1, count + 1):
-        args = ["/TEXT", wine_path(tree)] if n == 1 else ["/NEXT"]
+        args = [f"/TEXT:{part_chars}", wine_path(tree)] if n == 1 else ["/NEXT"]
         subprocess.run([loader, exe, *args], env=here, stdout=subprocess.DEVNULL, check=True)
         subprocess.run([loader, relay, "get", wine_path(os.path.join(texts, f"{n}.txt"))], env=here, check=True)
-    channel = Channel()
+    channel = Channel(cap)
     started = time.monotonic()
     for n in range(1, count + 1):
         os.replace(os.path.join(texts, f"{n}.txt"), os.path.join(channel.to_receiver, f"{n}.msg"))
@@ -211,15 +287,27 @@ def relay_alone(count):
     shutil.rmtree(texts, ignore_errors=True)
     return seconds
 
-two_way, count, ok = hands_free(False)
-alone = relay_alone(count)
-print(f"hands-free, two-way relay capped at 4 MiB, {delay} ms a message: {count} parts, {two_way:.1f} s, pasted tree "
-      f"{'equals' if ok else 'DIFFERS FROM'} the source")
-print(f"relay alone, the same {count} part texts one after another: {alone:.1f} s; "
-      f"ratio {two_way / alone:.2f} (aim: under 1.5{'' if two_way / alone < 1.5 else ', MISSED'})")
-one_way, count1, ok1 = hands_free(True)
+failed = False
+for label, part_chars, cap, aim in (("4 MiB", "3M", 4 << 20, 1.5), ("256 KiB", "250K", 256 << 10, 2.0)):
+    print(f"bench-text: hands-free, two-way, parts of {part_chars} characters through a relay capped at {label} ...",
+          flush=True)
+    two_way, count, ok, rows = hands_free(False, part_chars, cap)
+    print(f"bench-text: the relay alone with the same {count} part texts ...", flush=True)
+    alone = relay_alone(count, part_chars, cap)
+    ratio = two_way / alone
+    print(f"hands-free, two-way relay capped at {label}, {delay} ms a message: {count} parts, {two_way:.1f} s, "
+          f"pasted tree {'equals' if ok else 'DIFFERS FROM'} the source")
+    print(f"relay alone, the same {count} part texts one after another: {alone:.1f} s; "
+          f"ratio {ratio:.2f} (aim: under {aim}{'' if ratio < aim else ', MISSED'})")
+    print(f"  where the {count} parts' time went (seconds, summed over the parts):")
+    for what, spent in rows.items():
+        print(f"    {spent:7.2f}  {spent / max(count, 1) * 1000:6.0f} ms a part  {what}")
+    failed |= not ok
+
+print("bench-text: hands-free, one-way ...", flush=True)
+one_way, count1, ok1, _ = hands_free(True, "3M", 4 << 20)
 print(f"hands-free, one-way (parts in turn, 3 s each, 3 rounds): {count1} parts, {one_way:.1f} s, pasted tree "
       f"{'equals' if ok1 else 'DIFFERS FROM'} the source")
-sys.exit(0 if ok and ok1 else 1)
+sys.exit(0 if not failed and ok1 else 1)
 PY
 exit "$status"

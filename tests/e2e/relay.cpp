@@ -13,6 +13,11 @@
 //                                   delay, cut and with line ends as above,
 //                                   then renamed <n>.done; send or receive
 //                                   makes this end one-way
+// With TARNWICK_RELAY_LOG naming a file, link appends a line per event to
+// it, for whoever takes a transfer's time apart: the Unix time in seconds,
+// the end (its OUT folder's name), the event (seen: another program's text
+// appeared; sent: it is in OUT; picked: a message was taken from IN;
+// placed: it is on this clipboard) and the message's number and length.
 // Each machine is a Wine prefix of its own; get runs on the first, put on
 // the second, link on both. Exits 0 on success.
 #include <windows.h>
@@ -21,17 +26,48 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 // Opened with a window as owner, as a real channel's agent does: then no
-// other program can open it at the same time, even under Wine.
+// other program can open it at the same time, even under Wine. What this
+// end placed itself is told by that owner.
+HWND owner() {
+    static HWND window = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    return window;
+}
+
 bool openClipboard() {
-    static HWND owner = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     for (int i = 0; i < 200; ++i, ::Sleep(10))
-        if (::OpenClipboard(owner)) return true;
+        if (::OpenClipboard(owner())) return true;
     return false;
 }
+
+class EventLog {
+public:
+    EventLog(const std::string& end) : end_(end) {
+        char path[MAX_PATH];
+        const DWORD n = ::GetEnvironmentVariableA("TARNWICK_RELAY_LOG", path, MAX_PATH);
+        if (n && n < MAX_PATH) file_ = std::fopen(path, "ab");
+    }
+    ~EventLog() {
+        if (file_) std::fclose(file_);
+    }
+    void operator()(const char* event, unsigned number, size_t chars) {
+        if (!file_) return;
+        FILETIME now;
+        ::GetSystemTimeAsFileTime(&now);  // Wine reads the system clock for it, to the microsecond
+        const uint64_t ticks = (uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime) - 116444736000000000ull;
+        std::fprintf(file_, "%.4f %s %s %u %lu\n", double(ticks) / 1e7, end_.c_str(), event, number,
+                     (unsigned long)chars);
+        std::fflush(file_);
+    }
+
+private:
+    std::string end_;
+    FILE* file_ = nullptr;
+};
 
 int get(const char* path) {
     if (!openClipboard()) return 2;
@@ -50,14 +86,21 @@ int get(const char* path) {
 bool channelText(const char* path, size_t cap, const char* lineEnds, std::wstring& text) {
     FILE* in = std::fopen(path, "rb");
     if (!in) return false;
-    const bool change = lineEnds && std::strcmp(lineEnds, "keep") != 0;
-    text.clear();
-    for (wchar_t c; std::fread(&c, 2, 1, in) == 1;) {
-        if (change && c == L'\r') continue;
-        if (change && c == L'\n' && std::strcmp(lineEnds, "crlf") == 0) text += L'\r';
-        text += c;
-    }
+    std::vector<wchar_t> chars;
+    wchar_t block[1 << 16];
+    for (size_t n; (n = std::fread(block, 2, sizeof block / 2, in)) > 0;) chars.insert(chars.end(), block, block + n);
     std::fclose(in);
+    text.clear();
+    if (!lineEnds || std::strcmp(lineEnds, "keep") == 0) {
+        text.assign(chars.begin(), chars.end());
+    } else {
+        text.reserve(chars.size() + chars.size() / 32);
+        for (wchar_t c : chars) {
+            if (c == L'\r') continue;
+            if (c == L'\n' && std::strcmp(lineEnds, "crlf") == 0) text += L'\r';
+            text += c;
+        }
+    }
     if (cap && text.size() > cap) text.resize(cap);
     return true;
 }
@@ -98,7 +141,7 @@ bool fileExists(const std::string& path) { return ::GetFileAttributesA(path.c_st
 int link(const std::string& out, const std::string& in, size_t cap, const char* lineEnds, DWORD delayMs,
          const char* direction) {
     const bool send = std::strcmp(direction, "receive") != 0, receive = std::strcmp(direction, "send") != 0;
-    std::wstring lastPut;
+    EventLog log(out.substr(out.find_last_of("\\/") + 1));
     DWORD sequence = ::GetClipboardSequenceNumber();
     for (unsigned sent = 0, received = 0; !fileExists(in + "\\stop"); ::Sleep(10)) {
         const std::string next = in + "\\" + std::to_string(received + 1) + ".msg";
@@ -107,6 +150,7 @@ int link(const std::string& out, const std::string& in, size_t cap, const char* 
             if (!channelText(next.c_str(), cap, lineEnds, text)) return failed("reading " + next, 4);
             ++received;
             if (receive) {
+                log("picked", received, text.size());
                 ::Sleep(delayMs);
                 // A busy clipboard is tried again, as a real channel would.
                 bool placed = false;
@@ -115,23 +159,29 @@ int link(const std::string& out, const std::string& in, size_t cap, const char* 
                 // Marked as handed over, for whoever times the channel.
                 const std::string done = in + "\\" + std::to_string(received) + ".done";
                 ::MoveFileA(next.c_str(), done.c_str());
-                lastPut = text;
+                log("placed", received, text.size());
             }
             continue;
         }
         const DWORD now = ::GetClipboardSequenceNumber();
         if (now == sequence || !send) continue;
+        // What this end put itself does not go back, and is not read again.
+        if (::GetClipboardOwner() == owner()) {
+            sequence = now;
+            continue;
+        }
+        log("seen", sent + 1, 0);
         std::wstring text;
         if (!clipboardText(text)) continue;  // busy: look again
         sequence = now;
-        // What this end put itself does not go back.
-        if (text.empty() || text == lastPut) continue;
+        if (text.empty()) continue;
         const std::string name = out + "\\" + std::to_string(++sent);
         FILE* file = std::fopen((name + ".tmp").c_str(), "wb");
         if (!file) return failed("creating " + name, 3);
         const bool ok = std::fwrite(text.data(), 2, text.size(), file) == text.size();
         if (std::fclose(file) != 0 || !ok || !::MoveFileA((name + ".tmp").c_str(), (name + ".msg").c_str()))
             return failed("writing " + name, 4);
+        log("sent", sent, text.size());
     }
     return 0;
 }
