@@ -2,8 +2,9 @@
 # Builds everything and runs every test: the native unit tests (with ASan
 # and UBSan), the same built as 32-bit code (directly, or under qemu-i386
 # with UBSan where the kernel runs no 32-bit code), then, for each Windows
-# build this machine runs, its unit and end-to-end tests under Wine, with a private X server for the message boxes
-# and dialogs, each build in its own Wine prefix and wineserver. Where the
+# build this machine runs, its unit and end-to-end tests under Wine, each
+# build in its own Wine prefix, wineserver and private X server (for the
+# message boxes and dialogs); where both builds run, at the same time. Where the
 # machine runs no 32-bit code, the 32-bit build is still built and its
 # static checks (PE headers, imports, the zip; its resources, from the x64
 # tree) run.
@@ -35,41 +36,46 @@ else
     echo "test: its static checks run, and every test of the x64 build."
 fi
 
-# A display of our own, so that tests never touch the user's desktop. Xvfb
-# picks a free display number itself and writes it to fd 3 once it accepts
-# connections, which is race-free against other runs on the machine.
-display_file=$(mktemp)
-xvfb_log=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >"$xvfb_log" 2>&1 &
-xvfb_pid=$!
-
+# A display of our own for each Windows build, so that tests never touch
+# the user's desktop, and the two builds' prefixes, which run at the same
+# time, never meet through a shared X clipboard. Xvfb picks a free display
+# number itself and writes it to fd 3 once it accepts connections, which is
+# race-free against other runs on the machine.
+work_dir=$(mktemp -d)
 # CTest's JUnit files, for the list of tests that did not run.
-junit_dir=$(mktemp -d)
+junit_dir=$work_dir/junit
+mkdir -p "$junit_dir"
+xvfb_pids=
 
 cleanup() {
-    rm -rf "$junit_dir"
     for arch in $builds; do
         (TW_ARCH=$arch TW_WINEPREFIX=$(tree_of "$arch")/wine-test
          . "$root/scripts/wine-env.sh"; tw_wineserver -k >/dev/null 2>&1) || true
     done
-    kill "$xvfb_pid" 2>/dev/null || true
-    rm -f "$display_file" "$xvfb_log"
+    # shellcheck disable=SC2086 # a list of numbers
+    [ -z "$xvfb_pids" ] || kill $xvfb_pids 2>/dev/null || true
+    rm -rf "$work_dir"
 }
 tree_of() { if [ "$1" = win32 ]; then echo "$win32_dir"; else echo "$win64_dir"; fi; }
 trap cleanup EXIT INT TERM
 
-for _ in $(seq 100); do
-    [ -s "$display_file" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.1
-done
-if [ ! -s "$display_file" ]; then
-    echo "test: the X server (Xvfb) did not start; it said:" >&2
-    cat "$xvfb_log" >&2
-    exit 1
-fi
-export DISPLAY=":$(head -n 1 "$display_file")"
-echo "test: X display $DISPLAY"
+# start_display NAME: starts an X server and sets display_NAME to its name.
+start_display() {
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work_dir/display-$1" >"$work_dir/xvfb-$1.log" 2>&1 &
+    xvfb_pids="$xvfb_pids $!"
+    for _ in $(seq 100); do
+        [ -s "$work_dir/display-$1" ] && break
+        kill -0 "$!" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ ! -s "$work_dir/display-$1" ]; then
+        echo "test: the X server (Xvfb) did not start; it said:" >&2
+        cat "$work_dir/xvfb-$1.log" >&2
+        exit 1
+    fi
+    eval "display_$1=:$(head -n 1 "$work_dir/display-$1")"
+}
+for arch in $builds; do start_display "$arch"; done
 
 status=0
 echo "==== native unit tests"
@@ -78,23 +84,46 @@ if tw_machine_runs_i386; then how="directly"; else how="under qemu-i386"; fi
 echo "==== native 32-bit unit tests and fuzzers ($how)"
 ctest --test-dir "$native32_dir" --output-on-failure --output-junit "$junit_dir/native32.xml" "$@" || status=1
 
-for arch in $builds; do
+# run_wine_tests ARCH: one build's unit and end-to-end tests in its own
+# prefix, wineserver and display; exits non-zero when any failed.
+run_wine_tests() (
+    arch=$1
+    shift
     dir=$(tree_of "$arch")
-    echo "==== $arch build: unit and end-to-end tests (Wine)"
-    if ! (
-        TW_ARCH=$arch TW_WINEPREFIX="$dir/wine-test"
-        export TW_ARCH TW_WINEPREFIX
-        . "$root/scripts/wine-env.sh"
-        # The wineserver must start under this display.
-        tw_wineserver -k >/dev/null 2>&1 || true
-        tw_wine_prepare || exit 3
-        tw_wine_keep_session "$dir/tools/session_keeper.exe"
-        ctest --test-dir "$dir" --output-on-failure --output-junit "$junit_dir/$arch.xml" "$@" || exit 1
-        tw_wineserver -k >/dev/null 2>&1 || true
-    ); then
-        status=1
-    fi
-done
+    eval "DISPLAY=\$display_$arch"
+    TW_ARCH=$arch TW_WINEPREFIX="$dir/wine-test"
+    export DISPLAY TW_ARCH TW_WINEPREFIX
+    . "$root/scripts/wine-env.sh"
+    echo "test: X display $DISPLAY"
+    # The wineserver must start under this display.
+    tw_wineserver -k >/dev/null 2>&1 || true
+    tw_wine_prepare || exit 3
+    tw_wine_keep_session "$dir/tools/session_keeper.exe"
+    status=0
+    ctest --test-dir "$dir" --output-on-failure --output-junit "$junit_dir/$arch.xml" "$@" || status=1
+    tw_wineserver -k >/dev/null 2>&1 || true
+    exit $status
+)
+
+# Both builds at once where both run: their suites mostly wait on other
+# processes (Wine's, the boxes, the channels), and one after the other
+# they would take twice as long. Each one's output is shown whole when it
+# has finished.
+if [ "$builds" = x64 ]; then
+    echo "==== x64 build: unit and end-to-end tests (Wine)"
+    run_wine_tests x64 "$@" || status=1
+else
+    echo "==== win32 and x64 builds: unit and end-to-end tests (Wine), at the same time"
+    for arch in $builds; do
+        (run_wine_tests "$arch" "$@" >"$work_dir/$arch.log" 2>&1; echo $? >"$work_dir/$arch.rc") &
+    done
+    wait
+    for arch in $builds; do
+        echo "==== $arch build: unit and end-to-end tests (Wine)"
+        cat "$work_dir/$arch.log"
+        [ "$(cat "$work_dir/$arch.rc" 2>/dev/null)" = 0 ] || status=1
+    done
+fi
 if ! tw_machine_runs_i386; then
     echo "==== 32-bit build: static checks"
     ctest --test-dir "$win32_dir/tests/static" --output-on-failure --output-junit "$junit_dir/win32-static.xml" \
