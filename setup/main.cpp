@@ -4,6 +4,8 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <cwchar>
+#include <string>
 #include <vector>
 
 #include "common/handles.h"
@@ -13,38 +15,45 @@
 namespace setup {
 
 HINSTANCE instance = nullptr;
-char installFolder[MAX_PATH] = "";
+wchar_t installFolder[MAX_PATH] = L"";
 bool freshInstall = true;
 HWND mainDialog = nullptr;
 
-int messageBox(HWND owner, const char* text, UINT type) {
-    return MessageBoxA(owner, text, kCaption, type);
+int messageBox(HWND owner, const wchar_t* text, UINT type) {
+    return MessageBoxW(owner, text, kCaption, type);
+}
+
+int messageBox(HWND owner, const char* asciiText, UINT type) {
+    std::wstring text(asciiText, asciiText + std::strlen(asciiText));
+    return messageBox(owner, text.c_str(), type);
 }
 
 void detectInstallation() {
     DWORD type = REG_SZ;
     DWORD size = sizeof installFolder;
-    LSTATUS status = SHGetValueA(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", &type,
+    // An earlier Setup wrote this value through the ANSI API; the registry
+    // keeps REG_SZ text as UTF-16 either way, so the wide read gets it whole.
+    LSTATUS status = SHGetValueW(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString", &type,
                                  installFolder, &size);
     // Only a terminated text counts; anything else is treated like no
     // installation at all rather than read past the buffer.
-    bool usable = status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0 &&
-                  std::memchr(installFolder, 0, size) != nullptr;
+    bool usable = status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) &&
+                  size >= sizeof(wchar_t) && std::wmemchr(installFolder, L'\0', size / sizeof(wchar_t)) != nullptr;
     if (!usable) {
-        installFolder[0] = '\0';
+        installFolder[0] = L'\0';
         freshInstall = true;
         return;
     }
     freshInstall = false;
-    PathUnquoteSpacesA(installFolder);
-    PathRemoveFileSpecA(installFolder);
+    PathUnquoteSpacesW(installFolder);
+    PathRemoveFileSpecW(installFolder);
 }
 
 void centreWindow(HWND window) {
     RECT box{};
     RECT work{};
     GetWindowRect(window, &box);
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     int width = box.right - box.left;
     int height = box.bottom - box.top;
     int x = (work.left + work.right - width) / 2;
@@ -55,14 +64,14 @@ void centreWindow(HWND window) {
 void initInstallDialog() {
     if (freshInstall) {
         // The drive of the Windows folder, whatever letter it has.
-        std::strcpy(installFolder, "C:\\");
-        char windows[MAX_PATH];
-        UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
-        if (length > 0 && length < MAX_PATH) std::strcpy(installFolder, windows);
-        installFolder[3] = '\0';
-        PathAppendA(installFolder, "Program Files\\Tarnwick");
+        std::wcscpy(installFolder, L"C:\\");
+        wchar_t windows[MAX_PATH];
+        UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) std::wcscpy(installFolder, windows);
+        installFolder[3] = L'\0';
+        PathAppendW(installFolder, L"Program Files\\Tarnwick");
     }
-    SetDlgItemTextA(mainDialog, IDC_INSTALL_FOLDER, installFolder);
+    SetDlgItemTextW(mainDialog, IDC_INSTALL_FOLDER, installFolder);
     // The folder of an existing installation cannot be moved.
     EnableWindow(GetDlgItem(mainDialog, IDC_INSTALL_FOLDER), freshInstall);
     EnableWindow(GetDlgItem(mainDialog, IDC_BROWSE), freshInstall);
@@ -74,7 +83,7 @@ void initInstallDialog() {
         options.folderVerb = false;
         options.newMenu = true;
         optionsToDialog(options, mainDialog);
-        SetDlgItemTextA(mainDialog, IDOK, "Install");
+        SetDlgItemTextW(mainDialog, IDOK, L"Install");
     } else {
         readIntegrationOptions(options, HKEY_LOCAL_MACHINE, kUninstallKey);
         optionsToDialog(options, mainDialog);
@@ -85,25 +94,25 @@ void browseForInstallFolder() {
     tw::com_ptr<IMalloc> allocator;
     if (FAILED(SHGetMalloc(allocator.put())) || !allocator) return;
 
-    BROWSEINFOA info;
+    BROWSEINFOW info;
     std::memset(&info, 0, sizeof info);
     info.hwndOwner = mainDialog;
     info.ulFlags = BIF_RETURNONLYFSDIRS;
-    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+    LPITEMIDLIST chosen = SHBrowseForFolderW(&info);
     if (!chosen) return;
 
-    char path[MAX_PATH] = "";
+    wchar_t path[MAX_PATH] = L"";
     // The chosen folder is the parent; the program gets a folder of its own.
-    if (SHGetPathFromIDListA(chosen, path) && PathAppendA(path, "Tarnwick"))
-        SetDlgItemTextA(mainDialog, IDC_INSTALL_FOLDER, path);
+    if (SHGetPathFromIDListW(chosen, path) && PathAppendW(path, L"Tarnwick"))
+        SetDlgItemTextW(mainDialog, IDC_INSTALL_FOLDER, path);
     allocator->Free(chosen);
 }
 
 namespace {
 
 void showSetupIcon(HWND window) {
-    HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SETUP));
-    SetClassLongPtrA(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+    HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SETUP));
+    SetClassLongPtrW(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
 }
 
 }  // namespace
@@ -155,8 +164,8 @@ INT_PTR CALLBACK maintenanceDialogProc(HWND window, UINT message, WPARAM wParam,
                 EndDialog(window, LOWORD(wParam));
                 break;
             case IDC_UNINSTALL:
-                if (MessageBoxA(window, "Are you sure you want to uninstall Tarnwick?", kCaption,
-                                MB_YESNO | MB_ICONQUESTION) == IDYES)
+                if (messageBox(window, L"Are you sure you want to uninstall Tarnwick?", MB_YESNO | MB_ICONQUESTION) ==
+                    IDYES)
                     EndDialog(window, IDC_UNINSTALL);
                 break;
             default:
@@ -174,11 +183,11 @@ INT_PTR CALLBACK maintenanceDialogProc(HWND window, UINT message, WPARAM wParam,
 namespace {
 
 int runInstallDialog() {
-    return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_INSTALL), nullptr,
+    return static_cast<int>(DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_INSTALL), nullptr,
                                             installDialogProc, 0));
 }
 
-int run(HINSTANCE module, const char* tail) {
+int run(HINSTANCE module, const wchar_t* tail) {
     instance = module;
 
     if (tail && *tail) {
@@ -187,13 +196,13 @@ int run(HINSTANCE module, const char* tail) {
         // refused when it does not fit, because cutting it short would
         // name a different folder, and that folder's files would go.
         freshInstall = false;
-        std::vector<char> folder(tail, tail + std::strlen(tail) + 1);
-        PathUnquoteSpacesA(folder.data());
-        if (std::strlen(folder.data()) >= MAX_PATH) {
+        std::vector<wchar_t> folder(tail, tail + std::wcslen(tail) + 1);
+        PathUnquoteSpacesW(folder.data());
+        if (std::wcslen(folder.data()) >= MAX_PATH) {
             showNotRemovedMessage(folder.data());
             return 1;
         }
-        std::strcpy(installFolder, folder.data());
+        std::wcscpy(installFolder, folder.data());
         return runSelfRemoval();
     }
 
@@ -204,7 +213,7 @@ int run(HINSTANCE module, const char* tail) {
     if (freshInstall) {
         code = runInstallDialog();
     } else {
-        INT_PTR choice = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAINTENANCE), nullptr,
+        INT_PTR choice = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAINTENANCE), nullptr,
                                          maintenanceDialogProc, 0);
         if (choice == IDC_CUSTOMIZE)
             code = runInstallDialog();
@@ -219,7 +228,9 @@ int run(HINSTANCE module, const char* tail) {
 }  // namespace
 }  // namespace setup
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+// The wide entry (linked with -municode): the tail keeps every character of
+// a folder name, which the ANSI tail would turn into "?".
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     try {
         return setup::run(instance, commandLine);
     } catch (...) {

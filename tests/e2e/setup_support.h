@@ -109,27 +109,27 @@ struct Shortcut {
 
 inline Shortcut readShortcut(const std::string& path) {
     Shortcut s;
-    IShellLinkA* link = nullptr;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    IShellLinkW* link = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                   reinterpret_cast<void**>(&link))))
         return s;
     IPersistFile* file = nullptr;
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        std::wstring wide(path.begin(), path.end());
-        if (SUCCEEDED(file->Load(wide.c_str(), STGM_READ))) {
-            char text[MAX_PATH * 2] = "";
+        if (SUCCEEDED(file->Load(widen(path).c_str(), STGM_READ))) {
+            wchar_t text[MAX_PATH * 2] = L"";
+            const int n = MAX_PATH * 2;
             s.loaded = true;
-            link->GetPath(text, sizeof text, nullptr, SLGP_RAWPATH);
-            s.target = text;
-            text[0] = '\0';
-            link->GetDescription(text, sizeof text);
-            s.description = text;
-            text[0] = '\0';
-            link->GetArguments(text, sizeof text);
-            s.arguments = text;
-            text[0] = '\0';
-            link->GetWorkingDirectory(text, sizeof text);
-            s.workingDir = text;
+            link->GetPath(text, n, nullptr, SLGP_RAWPATH);
+            s.target = narrow(text);
+            text[0] = L'\0';
+            link->GetDescription(text, n);
+            s.description = narrow(text);
+            text[0] = L'\0';
+            link->GetArguments(text, n);
+            s.arguments = narrow(text);
+            text[0] = L'\0';
+            link->GetWorkingDirectory(text, n);
+            s.workingDir = narrow(text);
         }
         file->Release();
     }
@@ -143,7 +143,7 @@ inline Shortcut readShortcut(const std::string& path) {
 inline void copySet(const std::string& to, const std::vector<std::string>& names = {kProgramFiles[0], kProgramFiles[1],
                                                                                      kProgramFiles[2], kProgramFiles[3]}) {
     for (const auto& n : names)
-        if (!::CopyFileA((binDir() + "\\" + n).c_str(), (to + "\\" + n).c_str(), FALSE))
+        if (!::CopyFileW(widen(binDir() + "\\" + n).c_str(), widen(to + "\\" + n).c_str(), FALSE))
             throw std::runtime_error("cannot copy " + n);
 }
 
