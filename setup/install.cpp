@@ -103,6 +103,15 @@ void copyProgramFiles(InstallAttempt& attempt) {
     for (int i = 0; i < kProgramFileCount; ++i)
         if (!programFilePath(i, target)) throw "Error creating destination folder.";
 
+    // The user's own programs folder is there on a current Windows; made
+    // here where it is not. It is the system's, so a roll-back leaves it.
+    if (scope == Scope::kCurrentUser) {
+        wchar_t programs[MAX_PATH];
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                       programs)) &&
+            PathAppendW(programs, L"Programs"))
+            CreateDirectoryW(programs, nullptr);
+    }
     if (CreateDirectoryW(installFolder, nullptr))
         attempt.createdFolder = true;
     else if (GetLastError() != ERROR_ALREADY_EXISTS)
@@ -172,6 +181,12 @@ void deleteProgramFiles() {
 }
 
 void applySetup() {
+    if (freshInstall && scope == Scope::kAllUsers && !canInstallForAllUsers()) {
+        // The elevated Setup shows the dialog again and installs; declined,
+        // this dialog stays as it is.
+        if (restartElevated(mainDialog)) EndDialog(mainDialog, 0);
+        return;
+    }
     bool filesCopied = false;
     bool installed = false;
     try {
@@ -211,7 +226,7 @@ void applySetup() {
         if (!programFilePath(kTarnwickExe, target)) throw "Error creating shortcuts.";
         IntegrationOptions options;
         optionsFromDialog(options, mainDialog);
-        writeIntegrationOptions(options, HKEY_LOCAL_MACHINE, kUninstallKey);
+        writeIntegrationOptions(options, uninstallRoot(), kUninstallKey);
         if (!freshInstall) removeShellIntegration(options);
         createShellIntegration(options, target);
         SHChangeNotify(SHCNE_ALLEVENTS, SHCNF_IDLIST, nullptr, nullptr);

@@ -68,11 +68,20 @@ void optionsToDialog(const IntegrationOptions& options, HWND dialog) {
         CheckDlgButton(dialog, kOptionBoxes[i], *flagsOf(copy, i) ? BST_CHECKED : BST_UNCHECKED);
 }
 
+HKEY placeRow(const RegistryEntry& row, std::wstring& subKey) {
+    subKey = row.subKey;
+    if (scope == Scope::kAllUsers) return row.root;
+    if (row.root == HKEY_CLASSES_ROOT) subKey = L"Software\\Classes\\" + subKey;
+    return HKEY_CURRENT_USER;
+}
+
 void writeRegistryEntries(const RegistryEntry* table, std::size_t count, const wchar_t* path) {
     for (std::size_t i = 0; i < count; ++i) {
         const RegistryEntry& row = table[i];
         std::wstring text = expandRegistryFormat(row.format, path);
-        if (SHSetValueW(row.root, row.subKey, row.valueName, REG_SZ, text.c_str(),
+        std::wstring subKey;
+        HKEY root = placeRow(row, subKey);
+        if (SHSetValueW(root, subKey.c_str(), row.valueName, REG_SZ, text.c_str(),
                         static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
             throw "Error setting registry entry.";
     }
@@ -81,10 +90,11 @@ void writeRegistryEntries(const RegistryEntry* table, std::size_t count, const w
 void deleteRegistryEntries(const RegistryEntry* table, std::size_t count) {
     // Last to first: every subkey goes before its parent.
     for (std::size_t i = count; i-- > 0;) {
-        const RegistryEntry& row = table[i];
+        std::wstring subKey;
+        HKEY root = placeRow(table[i], subKey);
         LONG size = 0;
-        if (RegQueryValueW(row.root, row.subKey, nullptr, &size) != ERROR_SUCCESS) continue;
-        if (RegDeleteKeyW(row.root, row.subKey) != ERROR_SUCCESS) throw "Error deleting registry entry.";
+        if (RegQueryValueW(root, subKey.c_str(), nullptr, &size) != ERROR_SUCCESS) continue;
+        if (RegDeleteKeyW(root, subKey.c_str()) != ERROR_SUCCESS) throw "Error deleting registry entry.";
     }
 }
 

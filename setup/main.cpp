@@ -1,5 +1,7 @@
 // Setup's entry, the two dialogs and the folder picker.
 #include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -11,6 +13,11 @@
 #include "common/handles.h"
 #include "resources/resource.h"
 #include "setup.h"
+
+// The shield on a button whose action asks for an administrator (Vista on).
+#ifndef BCM_SETSHIELD
+#define BCM_SETSHIELD 0x160C
+#endif
 
 namespace setup {
 
@@ -28,20 +35,100 @@ int messageBox(HWND owner, const char* asciiText, UINT type) {
     return messageBox(owner, text.c_str(), type);
 }
 
-void detectInstallation() {
+Scope scope = Scope::kAllUsers;
+
+namespace {
+
+// Reads the installed Setup's path from one uninstall key; false, with the
+// folder empty, when there is none.
+bool readInstallFolder(HKEY root) {
     DWORD type = REG_SZ;
     DWORD size = sizeof installFolder;
     // An earlier Setup wrote this value through the ANSI API; the registry
     // keeps REG_SZ text as UTF-16 either way, so the wide read gets it whole.
-    LSTATUS status = SHGetValueW(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString", &type,
-                                 installFolder, &size);
+    LSTATUS status = SHGetValueW(root, kUninstallKey, L"UninstallString", &type, installFolder, &size);
     // Only a terminated text counts; anything else is treated like no
     // installation at all rather than read past the buffer.
     bool usable = status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) &&
                   size >= sizeof(wchar_t) && std::wmemchr(installFolder, L'\0', size / sizeof(wchar_t)) != nullptr;
-    if (!usable) {
-        installFolder[0] = L'\0';
+    if (!usable) installFolder[0] = L'\0';
+    return usable;
+}
+
+// The folder a first installation proposes for a scope.
+void defaultInstallFolder(Scope forScope, wchar_t (&folder)[MAX_PATH]) {
+    if (forScope == Scope::kCurrentUser) {
+        // The user's own programs folder, %LOCALAPPDATA%\Programs.
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) &&
+            PathAppendW(folder, L"Programs\\Tarnwick"))
+            return;
+    }
+    // The drive of the Windows folder, whatever letter it has.
+    std::wcscpy(folder, L"C:\\");
+    wchar_t windows[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) std::wcscpy(folder, windows);
+    folder[3] = L'\0';
+    PathAppendW(folder, L"Program Files\\Tarnwick");
+}
+
+// Without an administrator's rights, Install for all users carries the
+// shield: it asks for them first.
+void showScope(HWND dialog) {
+    CheckRadioButton(dialog, IDC_ALL_USERS, IDC_JUST_ME, scope == Scope::kAllUsers ? IDC_ALL_USERS : IDC_JUST_ME);
+    SendDlgItemMessageW(dialog, IDOK, BCM_SETSHIELD, 0,
+                        freshInstall && scope == Scope::kAllUsers && !canInstallForAllUsers());
+}
+
+// A first installation's choice: the proposed folder follows it unless the
+// user has typed one of their own.
+void chooseScope(Scope chosen) {
+    if (!freshInstall || chosen == scope) return;
+    wchar_t shown[MAX_PATH] = L"";
+    wchar_t proposed[MAX_PATH] = L"";
+    GetDlgItemTextW(mainDialog, IDC_INSTALL_FOLDER, shown, MAX_PATH);
+    defaultInstallFolder(scope, proposed);
+    scope = chosen;
+    if (lstrcmpiW(shown, proposed) == 0) {
+        defaultInstallFolder(scope, proposed);
+        SetDlgItemTextW(mainDialog, IDC_INSTALL_FOLDER, proposed);
+    }
+    showScope(mainDialog);
+}
+
+}  // namespace
+
+bool canInstallForAllUsers() {
+    return IsUserAnAdmin() != FALSE;
+}
+
+HKEY uninstallRoot() {
+    return scope == Scope::kAllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+bool restartElevated(HWND owner) {
+    wchar_t self[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    SHELLEXECUTEINFOW request;
+    std::memset(&request, 0, sizeof request);
+    request.cbSize = sizeof request;
+    request.hwnd = owner;
+    request.lpVerb = L"runas";
+    request.lpFile = self;
+    request.nShow = SW_SHOWNORMAL;
+    return ShellExecuteExW(&request) != FALSE;
+}
+
+void detectInstallation() {
+    // For all users first, as Setup has always looked; then the user's own.
+    if (readInstallFolder(HKEY_LOCAL_MACHINE)) {
+        scope = Scope::kAllUsers;
+    } else if (readInstallFolder(HKEY_CURRENT_USER)) {
+        scope = Scope::kCurrentUser;
+    } else {
         freshInstall = true;
+        scope = canInstallForAllUsers() ? Scope::kAllUsers : Scope::kCurrentUser;
         return;
     }
     freshInstall = false;
@@ -62,19 +149,14 @@ void centreWindow(HWND window) {
 }
 
 void initInstallDialog() {
-    if (freshInstall) {
-        // The drive of the Windows folder, whatever letter it has.
-        std::wcscpy(installFolder, L"C:\\");
-        wchar_t windows[MAX_PATH];
-        UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-        if (length > 0 && length < MAX_PATH) std::wcscpy(installFolder, windows);
-        installFolder[3] = L'\0';
-        PathAppendW(installFolder, L"Program Files\\Tarnwick");
-    }
+    if (freshInstall) defaultInstallFolder(scope, installFolder);
     SetDlgItemTextW(mainDialog, IDC_INSTALL_FOLDER, installFolder);
-    // The folder of an existing installation cannot be moved.
+    // The folder of an existing installation cannot be moved, nor made one
+    // for other users.
     EnableWindow(GetDlgItem(mainDialog, IDC_INSTALL_FOLDER), freshInstall);
     EnableWindow(GetDlgItem(mainDialog, IDC_BROWSE), freshInstall);
+    EnableWindow(GetDlgItem(mainDialog, IDC_ALL_USERS), freshInstall);
+    EnableWindow(GetDlgItem(mainDialog, IDC_JUST_ME), freshInstall);
 
     IntegrationOptions options;
     if (freshInstall) {
@@ -85,9 +167,10 @@ void initInstallDialog() {
         optionsToDialog(options, mainDialog);
         SetDlgItemTextW(mainDialog, IDOK, L"Install");
     } else {
-        readIntegrationOptions(options, HKEY_LOCAL_MACHINE, kUninstallKey);
+        readIntegrationOptions(options, uninstallRoot(), kUninstallKey);
         optionsToDialog(options, mainDialog);
     }
+    showScope(mainDialog);
 }
 
 void browseForInstallFolder() {
@@ -137,6 +220,12 @@ INT_PTR CALLBACK installDialogProc(HWND window, UINT message, WPARAM wParam, LPA
                 break;
             case IDC_BROWSE:
                 browseForInstallFolder();
+                break;
+            case IDC_ALL_USERS:
+                chooseScope(Scope::kAllUsers);
+                break;
+            case IDC_JUST_ME:
+                chooseScope(Scope::kCurrentUser);
                 break;
             default:
                 break;
@@ -209,6 +298,10 @@ int run(HINSTANCE module, const wchar_t* tail) {
     CoInitialize(nullptr);
     tw::scope_exit uninitialise([] { CoUninitialize(); });
     detectInstallation();
+    // An installation for all users is changed by an administrator only:
+    // without the rights, Setup asks for them before the maintenance dialog.
+    if (!freshInstall && scope == Scope::kAllUsers && !canInstallForAllUsers() && restartElevated(nullptr))
+        return 0;
     int code;
     if (freshInstall) {
         code = runInstallDialog();

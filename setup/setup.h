@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 #include "options.h"
 
@@ -22,6 +23,16 @@ extern bool freshInstall;
 // The installation dialog: owner of the folder picker and of OK's boxes.
 extern HWND mainDialog;
 
+// Whom an installation serves. For all users: Program Files, the uninstall
+// key under HKEY_LOCAL_MACHINE, the shell's keys under HKEY_CLASSES_ROOT,
+// as Setup has always installed. For the current user alone, which needs no
+// administrator: the user's own programs folder and the same keys under
+// HKEY_CURRENT_USER (the shell's under its Software\Classes). Send To and
+// Quick Launch belong to the user either way.
+enum class Scope { kAllUsers, kCurrentUser };
+// Found with the installation, or chosen on the dialog of a first one.
+extern Scope scope;
+
 constexpr const wchar_t kCaption[] = L"Tarnwick Setup";
 constexpr const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnwick";
 constexpr const char kUnknownError[] = "An unknown error occured!";
@@ -34,6 +45,12 @@ int messageBox(HWND owner, const char* asciiText, UINT type);
 // ---- entry and dialogs (main.cpp) ---------------------------------------------
 
 void detectInstallation();
+// This process may write for all users (an administrator's elevated run).
+bool canInstallForAllUsers();
+// Starts Setup again with an administrator's rights through the shell's
+// "runas" verb (the system asks); false when that did not happen.
+bool restartElevated(HWND owner);
+HKEY uninstallRoot();
 void centreWindow(HWND window);
 void initInstallDialog();
 void browseForInstallFolder();
@@ -88,6 +105,9 @@ constexpr std::size_t rowCount(const RegistryEntry (&)[N]) {
     return N;
 }
 
+// A row's key where the current scope puts it: the row names the place
+// for all users.
+HKEY placeRow(const RegistryEntry& row, std::wstring& subKey);
 void writeRegistryEntries(const RegistryEntry* table, std::size_t count, const wchar_t* path);
 void deleteRegistryEntries(const RegistryEntry* table, std::size_t count);
 

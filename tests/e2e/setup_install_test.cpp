@@ -54,6 +54,20 @@ TEST_F(FirstInstallation, DialogOpensWithDefaultsAndCancelWritesNothing) {
     EXPECT_FALSE(checked(dialog, kQuickLaunch));
     EXPECT_FALSE(checked(dialog, kFolderVerb));
     EXPECT_TRUE(checked(dialog, kNewMenu));
+    // An administrator (Wine's user is one) installs for all users unless
+    // choosing otherwise; the proposed folder follows the choice, a folder
+    // typed by the user does not.
+    EXPECT_TRUE(checked(dialog, kAllUsers));
+    EXPECT_FALSE(checked(dialog, kJustMe));
+    send(dialog, kJustMe, BM_CLICK);
+    EXPECT_TRUE(checked(dialog, kJustMe));
+    EXPECT_FALSE(checked(dialog, kAllUsers));
+    EXPECT_EQ(controlText(dialog, kEdit), specialFolder(CSIDL_LOCAL_APPDATA) + "\\Programs\\Tarnwick");
+    send(dialog, kAllUsers, BM_CLICK);
+    EXPECT_EQ(controlText(dialog, kEdit), std::string(windows, 3) + "Program Files\\Tarnwick");
+    setControlText(dialog, kEdit, "D:\\Mine");
+    send(dialog, kJustMe, BM_CLICK);
+    EXPECT_EQ(controlText(dialog, kEdit), "D:\\Mine");
 
     // Centred in the work area.
     RECT box, work;
@@ -65,9 +79,9 @@ TEST_F(FirstInstallation, DialogOpensWithDefaultsAndCancelWritesNothing) {
     press(dialog, IDCANCEL);
     ASSERT_TRUE(p.wait(20000));
     EXPECT_EQ(p.exitCode(), 1u);
-    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(anyKeyAt(forAllUsers()));
+    EXPECT_FALSE(anyKeyAt(forCurrentUser()));
     EXPECT_FALSE(exists(sendToLink()));
-    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, ".tarnwk"));
 }
 
 TEST_F(FirstInstallation, InstallsIntoAFolderWithSpaces) {

@@ -108,6 +108,9 @@ TEST(SetupResources, InstallationDialog) {
     EXPECT_EQ(d.points, 8);
     const Item expected[] = {
         {kChild | WS_GROUP | SS_LEFT | SS_NOPREFIX, 10, 10, 240, 20, -1, kStatic, "Tarnwick"},
+        // Whom it installs for: added under the title, every other control in its old place.
+        {kChild | WS_GROUP | WS_TABSTOP | BS_AUTORADIOBUTTON, 10, 31, 110, 10, 1008, kButton, "Install for &all users"},
+        {kChild | BS_AUTORADIOBUTTON, 125, 31, 110, 10, 1009, kButton, "Install just for &me"},
         {kChild | WS_GROUP | SS_LEFT, 10, 45, 55, 10, -1, kStatic, "Installation &Path"},
         {kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 10, 55, 200, 15, 1000, kEdit, ""},
         {kChild | WS_TABSTOP | BS_PUSHBUTTON, 215, 55, 40, 15, 1001, kButton, "&Browse..."},
