@@ -108,9 +108,6 @@ TEST(SetupResources, InstallationDialog) {
     EXPECT_EQ(d.points, 8);
     const Item expected[] = {
         {kChild | WS_GROUP | SS_LEFT | SS_NOPREFIX, 10, 10, 240, 20, -1, kStatic, "Tarnwick"},
-        // Whom it installs for: added under the title, every other control in its old place.
-        {kChild | WS_GROUP | WS_TABSTOP | BS_AUTORADIOBUTTON, 10, 31, 110, 10, 1008, kButton, "Install for &all users"},
-        {kChild | BS_AUTORADIOBUTTON, 125, 31, 110, 10, 1009, kButton, "Install just for &me"},
         {kChild | WS_GROUP | SS_LEFT, 10, 45, 55, 10, -1, kStatic, "Installation &Path"},
         {kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 10, 55, 200, 15, 1000, kEdit, ""},
         {kChild | WS_TABSTOP | BS_PUSHBUTTON, 215, 55, 40, 15, 1001, kButton, "&Browse..."},
@@ -127,6 +124,10 @@ TEST(SetupResources, InstallationDialog) {
          "\"Tarnwick Target\" in &New menu (for pasting inside a folder)"},
         {kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 65, 210, 50, 14, IDOK, kButton, "OK"},
         {kChild | WS_TABSTOP | BS_PUSHBUTTON, 150, 210, 50, 14, IDCANCEL, kButton, "Cancel"},
+        // Whom it installs for: added last, under the title: every
+        // other control keeps its place and order.
+        {kChild | WS_GROUP | WS_TABSTOP | BS_AUTORADIOBUTTON, 10, 31, 110, 10, 1008, kButton, "Install for &all users"},
+        {kChild | BS_AUTORADIOBUTTON, 125, 31, 110, 10, 1009, kButton, "Install just for &me"},
     };
     ASSERT_EQ(d.items.size(), std::size(expected));
     for (size_t i = 0; i < d.items.size(); ++i) {
