@@ -84,6 +84,45 @@ TEST_F(FirstInstallation, DialogOpensWithDefaultsAndCancelWritesNothing) {
     EXPECT_FALSE(exists(sendToLink()));
 }
 
+// A user without an administrator's rights: no question asked, the user's
+// own programs folder (made where it is missing) and keys under
+// HKEY_CURRENT_USER alone; started again, the maintenance dialog.
+TEST_F(FirstInstallation, WithoutAdministratorRightsForTheUserAlone) {
+    struct NotAdmin {
+        NotAdmin() { ::SetEnvironmentVariableW(L"TW_SETUP_TEST_NOT_ADMIN", L"1"); }
+        ~NotAdmin() { ::SetEnvironmentVariableW(L"TW_SETUP_TEST_NOT_ADMIN", nullptr); }
+    } notAdmin;
+    const std::string programs = specialFolder(CSIDL_LOCAL_APPDATA) + "\\Programs";
+    const std::string folder = programs + "\\Tarnwick";
+    removeTree(programs);
+    {
+        Process p(setupExe(), {}, binDir());
+        HWND dialog = waitDialog(p, kEdit);
+        ASSERT_TRUE(dialog);
+        EXPECT_TRUE(checked(dialog, kJustMe));
+        EXPECT_FALSE(checked(dialog, kAllUsers));
+        EXPECT_TRUE(enabled(dialog, kAllUsers));
+        EXPECT_EQ(controlText(dialog, kEdit), folder);
+        press(dialog, IDOK);
+        Box done = answerBox(p);
+        EXPECT_EQ(done.text, "Tarnwick setup complete.");
+        ASSERT_TRUE(p.wait(20000));
+        EXPECT_EQ(p.exitCode(), 0u);
+    }
+    for (const char* name : kProgramFiles) EXPECT_TRUE(exists(folder + "\\" + name)) << name;
+    EXPECT_EQ(regString(HKEY_CURRENT_USER, kUninstallKey, "UninstallString"), "\"" + folder + "\\Setup.exe\"");
+    EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, forCurrentUser().key(".tarnwk")));
+    EXPECT_FALSE(anyKeyAt(machineOnly()));
+    {
+        Process p(folder + "\\Setup.exe", {}, folder);
+        HWND maintenance = waitDialog(p, kCustomize);
+        EXPECT_TRUE(maintenance);
+        if (maintenance) press(maintenance, IDCANCEL);
+        EXPECT_TRUE(p.wait(20000));
+    }
+    removeTree(programs);
+}
+
 TEST_F(FirstInstallation, InstallsIntoAFolderWithSpaces) {
     TempDir temp;
     makeDir(temp / "Program Files");
