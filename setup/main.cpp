@@ -1,50 +1,149 @@
 // Setup's entry, the two dialogs and the folder picker.
 #include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
 #include <cstring>
+#include <cwchar>
+#include <string>
 #include <vector>
 
 #include "common/handles.h"
 #include "resources/resource.h"
 #include "setup.h"
 
+// The shield on a button whose action asks for an administrator (Vista on).
+#ifndef BCM_SETSHIELD
+#define BCM_SETSHIELD 0x160C
+#endif
+
 namespace setup {
 
 HINSTANCE instance = nullptr;
-char installFolder[MAX_PATH] = "";
+wchar_t installFolder[MAX_PATH] = L"";
 bool freshInstall = true;
 HWND mainDialog = nullptr;
 
-int messageBox(HWND owner, const char* text, UINT type) {
-    return MessageBoxA(owner, text, kCaption, type);
+int messageBox(HWND owner, const wchar_t* text, UINT type) {
+    return MessageBoxW(owner, text, kCaption, type);
+}
+
+int messageBox(HWND owner, const char* asciiText, UINT type) {
+    std::wstring text(asciiText, asciiText + std::strlen(asciiText));
+    return messageBox(owner, text.c_str(), type);
+}
+
+Scope scope = Scope::kAllUsers;
+
+namespace {
+
+// Reads the installed Setup's path from one uninstall key; false, with the
+// folder empty, when there is none.
+bool readInstallFolder(HKEY root) {
+    DWORD type = REG_SZ;
+    DWORD size = sizeof installFolder;
+    // An earlier Setup wrote this value through the ANSI API; the registry
+    // keeps REG_SZ text as UTF-16 either way, so the wide read gets it whole.
+    LSTATUS status = SHGetValueW(root, kUninstallKey, L"UninstallString", &type, installFolder, &size);
+    // Only a terminated text counts; anything else is treated like no
+    // installation at all rather than read past the buffer.
+    bool usable = status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) &&
+                  size >= sizeof(wchar_t) && std::wmemchr(installFolder, L'\0', size / sizeof(wchar_t)) != nullptr;
+    if (!usable) installFolder[0] = L'\0';
+    return usable;
+}
+
+// The folder a first installation proposes for a scope.
+void defaultInstallFolder(Scope forScope, wchar_t (&folder)[MAX_PATH]) {
+    if (forScope == Scope::kCurrentUser) {
+        // The user's own programs folder, %LOCALAPPDATA%\Programs.
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) &&
+            PathAppendW(folder, L"Programs\\Tarnwick"))
+            return;
+    }
+    // The drive of the Windows folder, whatever letter it has.
+    std::wcscpy(folder, L"C:\\");
+    wchar_t windows[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) std::wcscpy(folder, windows);
+    folder[3] = L'\0';
+    PathAppendW(folder, L"Program Files\\Tarnwick");
+}
+
+// Without an administrator's rights, Install for all users carries the
+// shield: it asks for them first.
+void showScope(HWND dialog) {
+    CheckRadioButton(dialog, IDC_ALL_USERS, IDC_JUST_ME, scope == Scope::kAllUsers ? IDC_ALL_USERS : IDC_JUST_ME);
+    SendDlgItemMessageW(dialog, IDOK, BCM_SETSHIELD, 0,
+                        freshInstall && scope == Scope::kAllUsers && !canInstallForAllUsers());
+}
+
+// A first installation's choice: the proposed folder follows it unless the
+// user has typed one of their own.
+void chooseScope(Scope chosen) {
+    if (!freshInstall || chosen == scope) return;
+    wchar_t shown[MAX_PATH] = L"";
+    wchar_t proposed[MAX_PATH] = L"";
+    GetDlgItemTextW(mainDialog, IDC_INSTALL_FOLDER, shown, MAX_PATH);
+    defaultInstallFolder(scope, proposed);
+    scope = chosen;
+    if (lstrcmpiW(shown, proposed) == 0) {
+        defaultInstallFolder(scope, proposed);
+        SetDlgItemTextW(mainDialog, IDC_INSTALL_FOLDER, proposed);
+    }
+    showScope(mainDialog);
+}
+
+}  // namespace
+
+bool canInstallForAllUsers() {
+    // Wine runs every program as an administrator; the tests reach the
+    // standard user's Setup through this variable. No person is told of it.
+    if (GetEnvironmentVariableW(L"TW_SETUP_TEST_NOT_ADMIN", nullptr, 0) > 0) return false;
+    return IsUserAnAdmin() != FALSE;
+}
+
+HKEY uninstallRoot() {
+    return scope == Scope::kAllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+bool restartElevated(HWND owner) {
+    wchar_t self[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    SHELLEXECUTEINFOW request;
+    std::memset(&request, 0, sizeof request);
+    request.cbSize = sizeof request;
+    request.hwnd = owner;
+    request.lpVerb = L"runas";
+    request.lpFile = self;
+    request.nShow = SW_SHOWNORMAL;
+    return ShellExecuteExW(&request) != FALSE;
 }
 
 void detectInstallation() {
-    DWORD type = REG_SZ;
-    DWORD size = sizeof installFolder;
-    LSTATUS status = SHGetValueA(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", &type,
-                                 installFolder, &size);
-    // Only a terminated text counts; anything else is treated like no
-    // installation at all rather than read past the buffer.
-    bool usable = status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0 &&
-                  std::memchr(installFolder, 0, size) != nullptr;
-    if (!usable) {
-        installFolder[0] = '\0';
+    // For all users first, as Setup has always looked; then the user's own.
+    if (readInstallFolder(HKEY_LOCAL_MACHINE)) {
+        scope = Scope::kAllUsers;
+    } else if (readInstallFolder(HKEY_CURRENT_USER)) {
+        scope = Scope::kCurrentUser;
+    } else {
         freshInstall = true;
+        scope = canInstallForAllUsers() ? Scope::kAllUsers : Scope::kCurrentUser;
         return;
     }
     freshInstall = false;
-    PathUnquoteSpacesA(installFolder);
-    PathRemoveFileSpecA(installFolder);
+    PathUnquoteSpacesW(installFolder);
+    PathRemoveFileSpecW(installFolder);
 }
 
 void centreWindow(HWND window) {
     RECT box{};
     RECT work{};
     GetWindowRect(window, &box);
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     int width = box.right - box.left;
     int height = box.bottom - box.top;
     int x = (work.left + work.right - width) / 2;
@@ -53,19 +152,14 @@ void centreWindow(HWND window) {
 }
 
 void initInstallDialog() {
-    if (freshInstall) {
-        // The drive of the Windows folder, whatever letter it has.
-        std::strcpy(installFolder, "C:\\");
-        char windows[MAX_PATH];
-        UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
-        if (length > 0 && length < MAX_PATH) std::strcpy(installFolder, windows);
-        installFolder[3] = '\0';
-        PathAppendA(installFolder, "Program Files\\Tarnwick");
-    }
-    SetDlgItemTextA(mainDialog, IDC_INSTALL_FOLDER, installFolder);
-    // The folder of an existing installation cannot be moved.
+    if (freshInstall) defaultInstallFolder(scope, installFolder);
+    SetDlgItemTextW(mainDialog, IDC_INSTALL_FOLDER, installFolder);
+    // The folder of an existing installation cannot be moved, nor made one
+    // for other users.
     EnableWindow(GetDlgItem(mainDialog, IDC_INSTALL_FOLDER), freshInstall);
     EnableWindow(GetDlgItem(mainDialog, IDC_BROWSE), freshInstall);
+    EnableWindow(GetDlgItem(mainDialog, IDC_ALL_USERS), freshInstall);
+    EnableWindow(GetDlgItem(mainDialog, IDC_JUST_ME), freshInstall);
 
     IntegrationOptions options;
     if (freshInstall) {
@@ -74,36 +168,37 @@ void initInstallDialog() {
         options.folderVerb = false;
         options.newMenu = true;
         optionsToDialog(options, mainDialog);
-        SetDlgItemTextA(mainDialog, IDOK, "Install");
+        SetDlgItemTextW(mainDialog, IDOK, L"Install");
     } else {
-        readIntegrationOptions(options, HKEY_LOCAL_MACHINE, kUninstallKey);
+        readIntegrationOptions(options, uninstallRoot(), kUninstallKey);
         optionsToDialog(options, mainDialog);
     }
+    showScope(mainDialog);
 }
 
 void browseForInstallFolder() {
     tw::com_ptr<IMalloc> allocator;
     if (FAILED(SHGetMalloc(allocator.put())) || !allocator) return;
 
-    BROWSEINFOA info;
+    BROWSEINFOW info;
     std::memset(&info, 0, sizeof info);
     info.hwndOwner = mainDialog;
     info.ulFlags = BIF_RETURNONLYFSDIRS;
-    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+    LPITEMIDLIST chosen = SHBrowseForFolderW(&info);
     if (!chosen) return;
 
-    char path[MAX_PATH] = "";
+    wchar_t path[MAX_PATH] = L"";
     // The chosen folder is the parent; the program gets a folder of its own.
-    if (SHGetPathFromIDListA(chosen, path) && PathAppendA(path, "Tarnwick"))
-        SetDlgItemTextA(mainDialog, IDC_INSTALL_FOLDER, path);
+    if (SHGetPathFromIDListW(chosen, path) && PathAppendW(path, L"Tarnwick"))
+        SetDlgItemTextW(mainDialog, IDC_INSTALL_FOLDER, path);
     allocator->Free(chosen);
 }
 
 namespace {
 
 void showSetupIcon(HWND window) {
-    HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SETUP));
-    SetClassLongPtrA(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+    HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SETUP));
+    SetClassLongPtrW(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
 }
 
 }  // namespace
@@ -128,6 +223,12 @@ INT_PTR CALLBACK installDialogProc(HWND window, UINT message, WPARAM wParam, LPA
                 break;
             case IDC_BROWSE:
                 browseForInstallFolder();
+                break;
+            case IDC_ALL_USERS:
+                chooseScope(Scope::kAllUsers);
+                break;
+            case IDC_JUST_ME:
+                chooseScope(Scope::kCurrentUser);
                 break;
             default:
                 break;
@@ -155,8 +256,8 @@ INT_PTR CALLBACK maintenanceDialogProc(HWND window, UINT message, WPARAM wParam,
                 EndDialog(window, LOWORD(wParam));
                 break;
             case IDC_UNINSTALL:
-                if (MessageBoxA(window, "Are you sure you want to uninstall Tarnwick?", kCaption,
-                                MB_YESNO | MB_ICONQUESTION) == IDYES)
+                if (messageBox(window, L"Are you sure you want to uninstall Tarnwick?", MB_YESNO | MB_ICONQUESTION) ==
+                    IDYES)
                     EndDialog(window, IDC_UNINSTALL);
                 break;
             default:
@@ -174,11 +275,11 @@ INT_PTR CALLBACK maintenanceDialogProc(HWND window, UINT message, WPARAM wParam,
 namespace {
 
 int runInstallDialog() {
-    return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_INSTALL), nullptr,
+    return static_cast<int>(DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_INSTALL), nullptr,
                                             installDialogProc, 0));
 }
 
-int run(HINSTANCE module, const char* tail) {
+int run(HINSTANCE module, const wchar_t* tail) {
     instance = module;
 
     if (tail && *tail) {
@@ -187,24 +288,28 @@ int run(HINSTANCE module, const char* tail) {
         // refused when it does not fit, because cutting it short would
         // name a different folder, and that folder's files would go.
         freshInstall = false;
-        std::vector<char> folder(tail, tail + std::strlen(tail) + 1);
-        PathUnquoteSpacesA(folder.data());
-        if (std::strlen(folder.data()) >= MAX_PATH) {
+        std::vector<wchar_t> folder(tail, tail + std::wcslen(tail) + 1);
+        PathUnquoteSpacesW(folder.data());
+        if (std::wcslen(folder.data()) >= MAX_PATH) {
             showNotRemovedMessage(folder.data());
             return 1;
         }
-        std::strcpy(installFolder, folder.data());
+        std::wcscpy(installFolder, folder.data());
         return runSelfRemoval();
     }
 
     CoInitialize(nullptr);
     tw::scope_exit uninitialise([] { CoUninitialize(); });
     detectInstallation();
+    // An installation for all users is changed by an administrator only:
+    // without the rights, Setup asks for them before the maintenance dialog.
+    if (!freshInstall && scope == Scope::kAllUsers && !canInstallForAllUsers() && restartElevated(nullptr))
+        return 0;
     int code;
     if (freshInstall) {
         code = runInstallDialog();
     } else {
-        INT_PTR choice = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAINTENANCE), nullptr,
+        INT_PTR choice = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAINTENANCE), nullptr,
                                          maintenanceDialogProc, 0);
         if (choice == IDC_CUSTOMIZE)
             code = runInstallDialog();
@@ -219,7 +324,9 @@ int run(HINSTANCE module, const char* tail) {
 }  // namespace
 }  // namespace setup
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+// The wide entry (linked with -municode): the tail keeps every character of
+// a folder name, which the ANSI tail would turn into "?".
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     try {
         return setup::run(instance, commandLine);
     } catch (...) {

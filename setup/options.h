@@ -33,15 +33,16 @@ inline IntegrationOptions optionsFromBits(uint32_t bits) {
 
 // A registry row's text: "%s" becomes the path and "%%" a single "%". The
 // path is inserted as it is, so a "%" inside a folder name stays a "%";
-// any other "%" sequence is kept literally.
-inline std::string expandRegistryFormat(const char* format, const char* path) {
-    std::string out;
-    for (const char* p = format; *p; ++p) {
+// any other "%" sequence is kept literally. Setup uses it with wide texts.
+template <class Char>
+std::basic_string<Char> expandRegistryFormat(const Char* format, const Char* path) {
+    std::basic_string<Char> out;
+    for (const Char* p = format; *p; ++p) {
         if (p[0] == '%' && p[1] == 's') {
             out += path;
             ++p;
         } else if (p[0] == '%' && p[1] == '%') {
-            out += '%';
+            out += Char('%');
             ++p;
         } else {
             out += *p;

@@ -6,6 +6,8 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,17 +17,17 @@ namespace setup {
 
 namespace {
 
-constexpr const char kTempCopyName[] = "Tarnwick-Setup.exe";
+constexpr const wchar_t kTempCopyName[] = L"Tarnwick-Setup.exe";
 
 // The temp folder (with its trailing backslash) followed by the copy's name.
-bool tempCopyPath(char (&path)[MAX_PATH]) {
-    path[0] = '\0';
-    DWORD length = GetTempPathA(MAX_PATH, path);
-    if (length == 0 || length >= MAX_PATH || length + sizeof kTempCopyName > MAX_PATH) {
-        path[0] = '\0';
+bool tempCopyPath(wchar_t (&path)[MAX_PATH]) {
+    path[0] = L'\0';
+    DWORD length = GetTempPathW(MAX_PATH, path);
+    if (length == 0 || length >= MAX_PATH || length + std::size(kTempCopyName) > MAX_PATH) {
+        path[0] = L'\0';
         return false;
     }
-    std::strcat(path, kTempCopyName);
+    std::wcscat(path, kTempCopyName);
     return true;
 }
 
@@ -34,22 +36,22 @@ bool tempCopyPath(char (&path)[MAX_PATH]) {
 // which may well be the program folder. The folder is made absolute first
 // so that moving to the temp folder does not change which folder it names.
 void leaveProgramFolder() {
-    char full[MAX_PATH];
-    DWORD length = GetFullPathNameA(installFolder, MAX_PATH, full, nullptr);
+    wchar_t full[MAX_PATH];
+    DWORD length = GetFullPathNameW(installFolder, MAX_PATH, full, nullptr);
     if (length == 0 || length >= MAX_PATH) return;
-    char temp[MAX_PATH];
-    length = GetTempPathA(MAX_PATH, temp);
+    wchar_t temp[MAX_PATH];
+    length = GetTempPathW(MAX_PATH, temp);
     if (length == 0 || length >= MAX_PATH) return;
-    std::strcpy(installFolder, full);
-    SetCurrentDirectoryA(temp);
+    std::wcscpy(installFolder, full);
+    SetCurrentDirectoryW(temp);
 }
 
 }  // namespace
 
-void showNotRemovedMessage(const char* folder) {
-    std::string text = "The Tarnwick program files in '";
+void showNotRemovedMessage(const wchar_t* folder) {
+    std::wstring text = L"The Tarnwick program files in '";
     text += folder;
-    text += "' could not be removed. Please delete them manually.";
+    text += L"' could not be removed. Please delete them manually.";
     messageBox(nullptr, text.c_str(), MB_ICONWARNING);
 }
 
@@ -66,29 +68,29 @@ int uninstall() {
         deleteRegistryEntries(UninstallEntries, rowCount(UninstallEntries));
         unregistered = true;
 
-        char installed[MAX_PATH];
-        char copy[MAX_PATH];
-        if (!programFilePath(kSetupExe, installed) || !tempCopyPath(copy) || !CopyFileA(installed, copy, FALSE))
+        wchar_t installed[MAX_PATH];
+        wchar_t copy[MAX_PATH];
+        if (!programFilePath(kSetupExe, installed) || !tempCopyPath(copy) || !CopyFileW(installed, copy, FALSE))
             throw "Error creating temporary file for removing program files.";
 
         // The copy takes the whole tail of its command line as the folder,
         // so a folder that could not be quoted still arrives whole.
-        char argument[MAX_PATH];
-        std::strcpy(argument, installFolder);
-        PathQuoteSpacesA(argument);
-        std::string commandLine = std::strchr(copy, ' ') ? "\"" + std::string(copy) + "\"" : std::string(copy);
-        commandLine += ' ';
+        wchar_t argument[MAX_PATH];
+        std::wcscpy(argument, installFolder);
+        PathQuoteSpacesW(argument);
+        std::wstring commandLine = std::wcschr(copy, L' ') ? L"\"" + std::wstring(copy) + L"\"" : std::wstring(copy);
+        commandLine += L' ';
         commandLine += argument;
-        std::vector<char> writable(commandLine.begin(), commandLine.end());
-        writable.push_back('\0');
+        std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+        writable.push_back(L'\0');
 
-        STARTUPINFOA startup;
+        STARTUPINFOW startup;
         std::memset(&startup, 0, sizeof startup);
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
-        if (!CreateProcessA(copy, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+        if (!CreateProcessW(copy, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                             &process)) {
-            DeleteFileA(copy);
+            DeleteFileW(copy);
             throw "Error executing process to remove program files.";
         }
         // Not waited for: this process must end so that its Setup.exe can go.
@@ -107,10 +109,10 @@ int uninstall() {
 int runSelfRemoval() {
     // Ask for this copy to be deleted at the next start of the system,
     // whatever happens below.
-    char copy[MAX_PATH];
+    wchar_t copy[MAX_PATH];
     if (tempCopyPath(copy)) {
-        GetShortPathNameA(copy, copy, MAX_PATH);
-        WritePrivateProfileStringA("rename", "NUL", copy, "WININIT.INI");
+        GetShortPathNameW(copy, copy, MAX_PATH);
+        WritePrivateProfileStringW(L"rename", L"NUL", copy, L"WININIT.INI");
     }
     leaveProgramFolder();
     try {

@@ -395,7 +395,8 @@ bool waitGone(HWND window, DWORD timeoutMs) {
 }
 
 void setControlText(HWND dialog, int id, const std::string& text) {
-    ::SendMessageTimeoutA(::GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+    const std::wstring wide = widen(text);
+    ::SendMessageTimeoutW(::GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()),
                           SMTO_ABORTIFHUNG, 5000, nullptr);
 }
 
@@ -1115,17 +1116,18 @@ void ClipboardHolder::release() {
 
 bool keyExists(HKEY root, const std::string& subKey) {
     HKEY k;
-    if (::RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    if (::RegOpenKeyExW(root, widen(subKey).c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
     ::RegCloseKey(k);
     return true;
 }
 
 std::optional<std::string> regString(HKEY root, const std::string& subKey, const std::string& value) {
-    char data[2048] = {};
-    DWORD size = sizeof data - 1, type = 0;
-    if (::SHGetValueA(root, subKey.c_str(), value.c_str(), &type, data, &size) != ERROR_SUCCESS) return std::nullopt;
+    wchar_t data[2048] = {};
+    DWORD size = sizeof data - sizeof *data, type = 0;
+    if (::SHGetValueW(root, widen(subKey).c_str(), widen(value).c_str(), &type, data, &size) != ERROR_SUCCESS)
+        return std::nullopt;
     if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
-    return std::string(data);
+    return narrow(data);
 }
 
 std::optional<DWORD> regDword(HKEY root, const std::string& subKey, const std::string& value) {
@@ -1135,6 +1137,6 @@ std::optional<DWORD> regDword(HKEY root, const std::string& subKey, const std::s
     return data;
 }
 
-void deleteTree(HKEY root, const std::string& subKey) { ::SHDeleteKeyA(root, subKey.c_str()); }
+void deleteTree(HKEY root, const std::string& subKey) { ::SHDeleteKeyW(root, widen(subKey).c_str()); }
 
 }  // namespace e2e

@@ -315,6 +315,7 @@ private:
 
 // ---- registry ---------------------------------------------------------------
 
+// Keys, value names and texts in UTF-8, through the wide API.
 bool keyExists(HKEY root, const std::string& subKey);
 std::optional<std::string> regString(HKEY root, const std::string& subKey, const std::string& value);
 std::optional<DWORD> regDword(HKEY root, const std::string& subKey, const std::string& value);

@@ -54,6 +54,20 @@ TEST_F(FirstInstallation, DialogOpensWithDefaultsAndCancelWritesNothing) {
     EXPECT_FALSE(checked(dialog, kQuickLaunch));
     EXPECT_FALSE(checked(dialog, kFolderVerb));
     EXPECT_TRUE(checked(dialog, kNewMenu));
+    // An administrator (Wine's user is one) installs for all users unless
+    // choosing otherwise; the proposed folder follows the choice, a folder
+    // typed by the user does not.
+    EXPECT_TRUE(checked(dialog, kAllUsers));
+    EXPECT_FALSE(checked(dialog, kJustMe));
+    send(dialog, kJustMe, BM_CLICK);
+    EXPECT_TRUE(checked(dialog, kJustMe));
+    EXPECT_FALSE(checked(dialog, kAllUsers));
+    EXPECT_EQ(controlText(dialog, kEdit), specialFolder(CSIDL_LOCAL_APPDATA) + "\\Programs\\Tarnwick");
+    send(dialog, kAllUsers, BM_CLICK);
+    EXPECT_EQ(controlText(dialog, kEdit), std::string(windows, 3) + "Program Files\\Tarnwick");
+    setControlText(dialog, kEdit, "D:\\Mine");
+    send(dialog, kJustMe, BM_CLICK);
+    EXPECT_EQ(controlText(dialog, kEdit), "D:\\Mine");
 
     // Centred in the work area.
     RECT box, work;
@@ -65,9 +79,48 @@ TEST_F(FirstInstallation, DialogOpensWithDefaultsAndCancelWritesNothing) {
     press(dialog, IDCANCEL);
     ASSERT_TRUE(p.wait(20000));
     EXPECT_EQ(p.exitCode(), 1u);
-    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(anyKeyAt(forAllUsers()));
+    EXPECT_FALSE(anyKeyAt(forCurrentUser()));
     EXPECT_FALSE(exists(sendToLink()));
-    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, ".tarnwk"));
+}
+
+// A user without an administrator's rights: no question asked, the user's
+// own programs folder (made where it is missing) and keys under
+// HKEY_CURRENT_USER alone; started again, the maintenance dialog.
+TEST_F(FirstInstallation, WithoutAdministratorRightsForTheUserAlone) {
+    struct NotAdmin {
+        NotAdmin() { ::SetEnvironmentVariableW(L"TW_SETUP_TEST_NOT_ADMIN", L"1"); }
+        ~NotAdmin() { ::SetEnvironmentVariableW(L"TW_SETUP_TEST_NOT_ADMIN", nullptr); }
+    } notAdmin;
+    const std::string programs = specialFolder(CSIDL_LOCAL_APPDATA) + "\\Programs";
+    const std::string folder = programs + "\\Tarnwick";
+    removeTree(programs);
+    {
+        Process p(setupExe(), {}, binDir());
+        HWND dialog = waitDialog(p, kEdit);
+        ASSERT_TRUE(dialog);
+        EXPECT_TRUE(checked(dialog, kJustMe));
+        EXPECT_FALSE(checked(dialog, kAllUsers));
+        EXPECT_TRUE(enabled(dialog, kAllUsers));
+        EXPECT_EQ(controlText(dialog, kEdit), folder);
+        press(dialog, IDOK);
+        Box done = answerBox(p);
+        EXPECT_EQ(done.text, "Tarnwick setup complete.");
+        ASSERT_TRUE(p.wait(20000));
+        EXPECT_EQ(p.exitCode(), 0u);
+    }
+    for (const char* name : kProgramFiles) EXPECT_TRUE(exists(folder + "\\" + name)) << name;
+    EXPECT_EQ(regString(HKEY_CURRENT_USER, kUninstallKey, "UninstallString"), "\"" + folder + "\\Setup.exe\"");
+    EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, forCurrentUser().key(".tarnwk")));
+    EXPECT_FALSE(anyKeyAt(machineOnly()));
+    {
+        Process p(folder + "\\Setup.exe", {}, folder);
+        HWND maintenance = waitDialog(p, kCustomize);
+        EXPECT_TRUE(maintenance);
+        if (maintenance) press(maintenance, IDCANCEL);
+        EXPECT_TRUE(p.wait(20000));
+    }
+    removeTree(programs);
 }
 
 TEST_F(FirstInstallation, InstallsIntoAFolderWithSpaces) {

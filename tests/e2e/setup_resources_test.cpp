@@ -124,6 +124,10 @@ TEST(SetupResources, InstallationDialog) {
          "\"Tarnwick Target\" in &New menu (for pasting inside a folder)"},
         {kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 65, 210, 50, 14, IDOK, kButton, "OK"},
         {kChild | WS_TABSTOP | BS_PUSHBUTTON, 150, 210, 50, 14, IDCANCEL, kButton, "Cancel"},
+        // Whom it installs for: added last, under the title: every
+        // other control keeps its place and order.
+        {kChild | WS_GROUP | WS_TABSTOP | BS_AUTORADIOBUTTON, 10, 31, 110, 10, 1008, kButton, "Install for &all users"},
+        {kChild | BS_AUTORADIOBUTTON, 125, 31, 110, 10, 1009, kButton, "Install just for &me"},
     };
     ASSERT_EQ(d.items.size(), std::size(expected));
     for (size_t i = 0; i < d.items.size(); ++i) {

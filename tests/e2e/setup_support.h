@@ -29,7 +29,7 @@ constexpr const char kFolderVerbKey[] = "Directory\\shell\\TarnwickPaste";
 const char* const kProgramFiles[4] = {"Setup.exe", "Tarnwick.exe", "zlib1.dll", "ReadMe.txt"};
 
 enum Control { kEdit = 1000, kBrowse = 1001, kSendTo = 1002, kQuickLaunch = 1003, kFolderVerb = 1004, kNewMenu = 1005,
-            kCustomize = 1006, kUninstall = 1007 };
+            kCustomize = 1006, kUninstall = 1007, kAllUsers = 1008, kJustMe = 1009 };
 
 // The six rows of the New-menu file type, as (key, value name, text) with
 // %s standing for the quoted program path.
@@ -57,6 +57,29 @@ inline std::string expectedText(const char* text, const std::string& program) {
 }
 
 // ---- places -------------------------------------------------------------------
+
+// Where an installation's keys are: the uninstall key's root, and the root
+// and prefix of the shell's keys. For all users as Setup always installed;
+// for the current user under HKEY_CURRENT_USER (shell keys in its
+// Software\Classes). The machine's own classes, HKEY_CLASSES_ROOT without
+// the user's part, are where a one-user installation must write nothing.
+struct Place {
+    HKEY root;
+    HKEY classes;
+    std::string prefix;
+    std::string key(const std::string& k) const { return prefix + k; }
+};
+inline Place forAllUsers() { return {HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT, ""}; }
+inline Place forCurrentUser() { return {HKEY_CURRENT_USER, HKEY_CURRENT_USER, "Software\\Classes\\"}; }
+inline Place machineOnly() { return {HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE, "Software\\Classes\\"}; }
+
+// Any key of an installation at that place.
+inline bool anyKeyAt(const Place& p) {
+    if (keyExists(p.root, kUninstallKey) || keyExists(p.classes, p.key(kFolderVerbKey))) return true;
+    for (const auto& row : newTypeRows())
+        if (keyExists(p.classes, p.key(row.key))) return true;
+    return false;
+}
 
 inline std::string specialFolder(int csidl) {
     char path[MAX_PATH] = "";
@@ -90,10 +113,12 @@ inline void makeQuickLaunchDir() {
 // Everything Setup may have left, gone; a fresh prefix has no Quick Launch
 // folder, and the tests start from that too.
 inline void cleanMachine() {
-    deleteTree(HKEY_LOCAL_MACHINE, kUninstallKey);
-    deleteTree(HKEY_CLASSES_ROOT, kFolderVerbKey);
-    deleteTree(HKEY_CLASSES_ROOT, "Tarnwick.Target");
-    deleteTree(HKEY_CLASSES_ROOT, ".tarnwk");
+    for (const Place& p : {forAllUsers(), forCurrentUser()}) {
+        deleteTree(p.root, kUninstallKey);
+        deleteTree(p.classes, p.key(kFolderVerbKey));
+        deleteTree(p.classes, p.key("Tarnwick.Target"));
+        deleteTree(p.classes, p.key(".tarnwk"));
+    }
     ::SetFileAttributesA(sendToLink().c_str(), FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileA(sendToLink().c_str());
     removeTree(quickLaunchDir());
@@ -109,27 +134,36 @@ struct Shortcut {
 
 inline Shortcut readShortcut(const std::string& path) {
     Shortcut s;
-    IShellLinkA* link = nullptr;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    IShellLinkW* link = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                   reinterpret_cast<void**>(&link))))
         return s;
     IPersistFile* file = nullptr;
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        std::wstring wide(path.begin(), path.end());
-        if (SUCCEEDED(file->Load(wide.c_str(), STGM_READ))) {
-            char text[MAX_PATH * 2] = "";
+        if (SUCCEEDED(file->Load(widen(path).c_str(), STGM_READ))) {
+            wchar_t text[MAX_PATH * 2] = L"";
+            const int n = MAX_PATH * 2;
             s.loaded = true;
-            link->GetPath(text, sizeof text, nullptr, SLGP_RAWPATH);
-            s.target = text;
-            text[0] = '\0';
-            link->GetDescription(text, sizeof text);
-            s.description = text;
-            text[0] = '\0';
-            link->GetArguments(text, sizeof text);
-            s.arguments = text;
-            text[0] = '\0';
-            link->GetWorkingDirectory(text, sizeof text);
-            s.workingDir = text;
+            // The target as the shell resolves it, from the item list: the
+            // path stored beside it is an ANSI one in Wine's links.
+            LPITEMIDLIST items = nullptr;
+            if (SUCCEEDED(link->GetIDList(&items)) && items && ::SHGetPathFromIDListW(items, text))
+                s.target = narrow(text);
+            ::CoTaskMemFree(items);
+            text[0] = L'\0';
+            if (s.target.empty()) {
+                link->GetPath(text, n, nullptr, SLGP_RAWPATH);
+                s.target = narrow(text);
+            }
+            text[0] = L'\0';
+            link->GetDescription(text, n);
+            s.description = narrow(text);
+            text[0] = L'\0';
+            link->GetArguments(text, n);
+            s.arguments = narrow(text);
+            text[0] = L'\0';
+            link->GetWorkingDirectory(text, n);
+            s.workingDir = narrow(text);
         }
         file->Release();
     }
@@ -143,7 +177,7 @@ inline Shortcut readShortcut(const std::string& path) {
 inline void copySet(const std::string& to, const std::vector<std::string>& names = {kProgramFiles[0], kProgramFiles[1],
                                                                                      kProgramFiles[2], kProgramFiles[3]}) {
     for (const auto& n : names)
-        if (!::CopyFileA((binDir() + "\\" + n).c_str(), (to + "\\" + n).c_str(), FALSE))
+        if (!::CopyFileW(widen(binDir() + "\\" + n).c_str(), widen(to + "\\" + n).c_str(), FALSE))
             throw std::runtime_error("cannot copy " + n);
 }
 
@@ -190,14 +224,16 @@ inline Box answerBox(const Process& p, int button = IDOK, DWORD timeoutMs = 2000
     return b;
 }
 
-// A first installation through the real dialog, from the build's bin/.
-// Returns the boxes shown and leaves the exit code in *exitCode.
+// A first installation through the real dialog, from the build's bin/,
+// for all users or (justMe) the current user alone. Returns the boxes
+// shown and leaves the exit code in *exitCode.
 inline std::vector<Box> installWith(const std::string& folder, const Options& o, DWORD* exitCode = nullptr,
-                                    const std::string& cwd = binDir()) {
+                                    const std::string& cwd = binDir(), bool justMe = false) {
     Process p(setupExe(), {}, cwd);
     std::vector<Box> boxes;
     HWND dialog = waitDialog(p, kEdit);
     if (!dialog) throw std::runtime_error("no installation dialog");
+    if (justMe) send(dialog, kJustMe, BM_CLICK);
     setControlText(dialog, kEdit, folder);
     setOptions(dialog, o);
     press(dialog, IDOK);

@@ -62,10 +62,16 @@ std::string shortPath(const std::string& path) {
 // Installs through the real dialog, then starts the installed Setup.exe
 // from inside its folder and confirms "Uninstall". Returns the first
 // process (ended or not).
+std::unique_ptr<Process> confirmUninstall(const std::string& folder);
 std::unique_ptr<Process> startUninstall(const std::string& folder, const Options& o) {
     DWORD code = 0;
     auto boxes = installWith(folder, o, &code);
     if (boxes.size() != 1 || code != 0) throw std::runtime_error("installation failed");
+    return confirmUninstall(folder);
+}
+
+// Starts the installed Setup.exe and confirms "Uninstall".
+std::unique_ptr<Process> confirmUninstall(const std::string& folder) {
     // No captured output: under Wine the temporary copy gets this process's
     // standard handles even though Setup does not let it inherit any, and
     // an open pipe would keep the harness waiting for the copy to end.
@@ -78,7 +84,145 @@ std::unique_ptr<Process> startUninstall(const std::string& folder, const Options
     return p;
 }
 
+// Waits for the temporary copy's last box, answers it and its end; the
+// box's text, or "" when none came.
+std::string finishRemoval(const Process& first) {
+    ForeignBox box = waitForAnyMessageBox(kCaption, first.pid(), 30000);
+    if (!box.hwnd) return "";
+    std::string text = readBox(box.hwnd).text;
+    HANDLE copy = ::OpenProcess(SYNCHRONIZE, FALSE, box.pid);
+    press(box.hwnd, IDOK);
+    if (copy) {
+        ::WaitForSingleObject(copy, 20000);
+        ::CloseHandle(copy);
+    }
+    return text;
+}
+
 }  // namespace
+
+// Installed for all users or for the current user alone, in folders named in
+// any script, through the maintenance start and a customisation to the
+// uninstallation: each kind's keys where they belong and nowhere else, and
+// nothing left at the end.
+TEST_F(Uninstall, EveryKindOfInstallationFromInstallToNothingLeft) {
+    struct Row {
+        const char* name;
+        bool justMe;
+        const char* folder;
+    } const rows[] = {
+        {"for the current user", true, "Program Files\\Tarnwick"},
+        {"Cyrillic folder, for all users", false, "Отчёт за год\\Tarnwick"},
+        // Sinhala: a script that no ANSI code page holds.
+        {"Sinhala folder, for the current user", true, "සිංහල\\Tarnwick"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        cleanMachine();
+        TempDir temp;
+        const std::string folder = temp / r.folder;
+        makeDir(folder.substr(0, folder.rfind('\\')));
+        makeQuickLaunchDir();
+        const Place mine = r.justMe ? forCurrentUser() : forAllUsers();
+        const Place other = r.justMe ? machineOnly() : forCurrentUser();
+        const std::string program = folder + "\\Tarnwick.exe";
+
+        DWORD code = 1;
+        auto boxes = installWith(folder, {true, true, true, true}, &code, binDir(), r.justMe);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, "Tarnwick setup complete.");
+        EXPECT_EQ(code, 0u);
+        for (const char* name : kProgramFiles)
+            EXPECT_TRUE(sameContent(binDir() + "\\" + name, folder + "\\" + name)) << name;
+        EXPECT_EQ(regString(mine.root, kUninstallKey, "UninstallString"), "\"" + folder + "\\Setup.exe\"");
+        EXPECT_EQ(regString(mine.root, kUninstallKey, "DisplayName"), "Tarnwick");
+        EXPECT_EQ(regDword(mine.root, kUninstallKey, "ShellIntegrationOptions"), 15u);
+        EXPECT_EQ(regString(mine.classes, mine.key(kFolderVerbKey), ""), "Paste from Tarnwick");
+        EXPECT_EQ(regString(mine.classes, mine.key(kFolderVerbKey) + "\\command", ""),
+                  "\"" + program + "\" /PASTE \"%1\"");
+        for (const auto& row : newTypeRows())
+            EXPECT_EQ(regString(mine.classes, mine.key(row.key), row.value), expectedText(row.text, program))
+                << row.key;
+        EXPECT_FALSE(anyKeyAt(other));
+        EXPECT_EQ(readShortcut(sendToLink()).target, program);
+        EXPECT_EQ(readShortcut(quickLaunchLink()).target, program);
+
+        {
+            // The maintenance start finds it and shows whom it serves, fixed.
+            Process p(folder + "\\Setup.exe", {}, folder);
+            HWND maintenance = waitDialog(p, kCustomize);
+            ASSERT_TRUE(maintenance);
+            press(maintenance, kCustomize);
+            waitGone(maintenance);
+            HWND dialog = waitDialog(p, kEdit);
+            ASSERT_TRUE(dialog);
+            EXPECT_EQ(controlText(dialog, kEdit), folder);
+            EXPECT_EQ(checked(dialog, kJustMe), r.justMe);
+            EXPECT_EQ(checked(dialog, kAllUsers), !r.justMe);
+            EXPECT_FALSE(enabled(dialog, kJustMe));
+            EXPECT_FALSE(enabled(dialog, kAllUsers));
+            EXPECT_EQ(dialogOptions(dialog).folderVerb, true);
+            setChecked(dialog, kFolderVerb, false);
+            press(dialog, IDOK);
+            ASSERT_TRUE(p.wait(20000));
+            EXPECT_EQ(p.exitCode(), 0u);
+        }
+        EXPECT_EQ(regDword(mine.root, kUninstallKey, "ShellIntegrationOptions"), 11u);
+        EXPECT_FALSE(keyExists(mine.classes, mine.key(kFolderVerbKey)));
+        EXPECT_TRUE(keyExists(mine.classes, mine.key(".tarnwk")));
+        EXPECT_FALSE(anyKeyAt(other));
+
+        auto first = confirmUninstall(folder);
+        ASSERT_TRUE(first->wait(20000));
+        EXPECT_EQ(first->exitCode(), 0u);
+        EXPECT_EQ(finishRemoval(*first), "Tarnwick uninstalled.");
+        EXPECT_FALSE(exists(folder));
+        EXPECT_FALSE(anyKeyAt(forAllUsers()));
+        EXPECT_FALSE(anyKeyAt(forCurrentUser()));
+        EXPECT_FALSE(exists(sendToLink()));
+        EXPECT_FALSE(exists(quickLaunchLink()));
+        ::DeleteFileA(tempCopy().c_str());
+    }
+}
+
+// A copy installed by the earlier Setup, which wrote its values through the
+// ANSI API in the system's code page, is found and uninstalled.
+TEST_F(Uninstall, AnInstallationByTheEarlierSetup) {
+    TempDir temp;
+    const std::string folder = temp / "Caf\xC3\xA9 Tools";  // "é" is in the code page of the test's locale
+    makeDir(folder);
+    copySet(folder);
+    auto ansi = [](const std::string& utf8) {
+        std::wstring wide = widen(utf8);
+        std::string text(wide.size() * 2 + 1, '\0');
+        int n = ::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &text[0], int(text.size()), nullptr, nullptr);
+        text.resize(n > 0 ? n - 1 : 0);
+        return text;
+    };
+    auto setText = [&](HKEY root, const std::string& key, const char* value, const std::string& utf8) {
+        std::string text = ansi(utf8);
+        ASSERT_EQ(::SHSetValueA(root, key.c_str(), value, REG_SZ, text.c_str(), DWORD(text.size() + 1)),
+                  ERROR_SUCCESS);
+    };
+    ASSERT_EQ(ansi(folder).find('?'), std::string::npos);
+    const std::string program = folder + "\\Tarnwick.exe";
+    setText(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", "Tarnwick");
+    setText(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", "\"" + folder + "\\Setup.exe\"");
+    DWORD bits = 12;
+    ASSERT_EQ(::SHSetValueA(HKEY_LOCAL_MACHINE, kUninstallKey, "ShellIntegrationOptions", REG_DWORD, &bits,
+                            sizeof bits),
+              ERROR_SUCCESS);
+    setText(HKEY_CLASSES_ROOT, kFolderVerbKey, "", "Paste from Tarnwick");
+    setText(HKEY_CLASSES_ROOT, std::string(kFolderVerbKey) + "\\command", "", "\"" + program + "\" /PASTE \"%1\"");
+    for (const auto& row : newTypeRows()) setText(HKEY_CLASSES_ROOT, row.key, row.value, expectedText(row.text, program));
+
+    auto first = confirmUninstall(folder);
+    ASSERT_TRUE(first->wait(20000));
+    EXPECT_EQ(first->exitCode(), 0u);
+    EXPECT_EQ(finishRemoval(*first), "Tarnwick uninstalled.");
+    EXPECT_FALSE(exists(folder));
+    EXPECT_FALSE(anyKeyAt(forAllUsers()));
+}
 
 TEST_F(Uninstall, EndToEnd) {
     TempDir temp;
