@@ -122,7 +122,7 @@ other_prefix="$root/build/wine-bench-other-$TW_ARCH"
 (TW_WINEPREFIX=$other_prefix; . "$root/scripts/wine-env.sh"; tw_wine_prepare &&
     tw_wine_keep_session "$build_dir/tools/session_keeper.exe") || exit 1
 python3 - "$exe" "$relay" "$bench_dir" "$other_prefix" "$root/scripts" <<'PY' || status=$?
-import filecmp, os, random, re, shutil, subprocess, sys, threading, time
+import filecmp, glob, os, random, re, shutil, subprocess, sys, threading, time
 
 sys.path.insert(0, sys.argv[5])
 from bench_common import wine_path
@@ -193,11 +193,22 @@ class Channel:
         if os.path.exists(self.log):
             with open(self.log) as f:
                 for line in f:
-                    t, end, event, number, chars = line.split()
-                    events.append((float(t), end, event, int(number), int(chars)))
+                    t, end, event, number, chars, label = line.split()
+                    events.append((float(t), end, event, int(number), int(chars), label))
         return events
 
+def fresh_start():
+    # Each row is a new transfer: neither side keeps a copy from the last
+    # one (the kept copy would be resumed, or found pasted already).
+    for prefix in (os.environ["WINEPREFIX"], other_prefix):
+        for kept in glob.glob(os.path.join(prefix, "drive_c/users/*/Temp/Tarnwick")):
+            shutil.rmtree(kept, ignore_errors=True)
+    # Nor does the last row's text wait on a clipboard.
+    for env in (here, there):
+        subprocess.run([loader, exe, "/CLEAR"], env=env, stdout=subprocess.DEVNULL, check=True)
+
 def hands_free(one_way, part_chars, cap):
+    fresh_start()
     out = os.path.join(bench_dir, "hands-free-pasted")
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
@@ -215,54 +226,59 @@ def hands_free(one_way, part_chars, cap):
     # The whole story on one clock, for a closer look.
     with open(os.path.join(bench_dir, f"hands-free-{'one-way' if one_way else part_chars}.log"), "w") as f:
         story = [(t, "sender", l) for t, l in sender.lines] + [(t, "receiver", l) for t, l in receiver.lines]
-        story += [(t, f"relay {end}", f"{event} {number} {chars}") for t, end, event, number, chars in events]
+        story += [(t, f"relay {end}", f"{event} {number} {chars} {label}")
+                  for t, end, event, number, chars, label in events]
         for t, who, what in sorted(story):
             f.write(f"{t:.4f} {who}: {what}\n")
     ok = sent_code == 0 and code == 0 and same_tree(tree, os.path.join(out, "hands-free-tree"))
     shutil.rmtree(out, ignore_errors=True)
     return seconds, count, ok, breakdown(sender.lines, receiver.lines, events) if not one_way else None
 
+STEPS = ("sender: its acknowledgement placed here to the next part placed",
+         "relay, part: placed by the sender to taken off its clipboard and sent",
+         "relay, part: sent to placed on the receiver's clipboard (the delay included)",
+         "receiver: part placed there to read, checked and kept",
+         "receiver: kept to its acknowledgement placed",
+         "relay, acknowledgement: placed to placed on the sender's clipboard (the delay included)")
+
 def breakdown(sender, receiver, events):
-    """Where each part's time went, summed over the parts: the sender's and
-    the receiver's console lines and the relay's events on one clock."""
-    placed = {}
-    for t, line in sender:
+    """Where each part's time went, summed over the parts that went the
+    whole way once: the relay's events and the two programs' console lines
+    on one clock. The relay's ends number their messages each in its own
+    order; end "r" carries the parts, end "s" the acknowledgements."""
+    def first(pairs, after):
+        return next((t for t, ok in pairs if ok and t >= after), None)
+    def part_of(label):
+        m = re.match(r"TARNWICK_PART_v1_(\d+)/", label)
+        return m.group(1) if m else None
+    rows = dict.fromkeys(STEPS, 0.0)
+    counted = 0
+    for t_placed, line in sender:
         m = re.match(r"Part (\d+) of \d+ placed", line)
-        if m:
-            placed.setdefault(int(m.group(1)), t)
-    arrived = {}
-    for t, line in receiver:
-        m = re.match(r"Part (\d+) of \d+ (arrived|had arrived)", line)
-        if m:
-            arrived.setdefault(int(m.group(1)), t)
-    ev = {}
-    for t, end, event, number, _ in events:
-        ev.setdefault((end, event, number), t)
-    # The channel's messages are numbered by the relay as they come: towards
-    # the receiver, parts 1, 2, ... in order; back, one acknowledgement each.
-    rows = {k: 0.0 for k in ("sender: acknowledgement on its clipboard to the next part placed",
-                             "relay, part: placed by the sender to taken off its clipboard and sent",
-                             "relay, part: sent to placed on the receiver's clipboard (the delay included)",
-                             "receiver: part on its clipboard to read, checked and kept",
-                             "receiver: kept to its acknowledgement placed",
-                             "relay, acknowledgement: placed to placed on the sender's clipboard (the delay included)")}
-    keys = list(rows)
-    parts = sorted(placed)
-    for n in parts:
-        got = [ev.get(("r", "sent", n)), ev.get(("s", "placed", n)), arrived.get(n), ev.get(("s", "seen", n)),
-               ev.get(("r", "placed", n)), placed.get(n + 1)]
-        if None in got[:2]:
+        if not m:
             continue
-        rows[keys[1]] += got[0] - placed[n]
-        rows[keys[2]] += got[1] - got[0]
-        if got[2] is not None and got[3] is not None:
-            rows[keys[3]] += got[2] - got[1]
-            rows[keys[4]] += got[3] - got[2]
-            if got[4] is not None:
-                rows[keys[5]] += got[4] - got[3]
-                if got[5] is not None:
-                    rows[keys[0]] += got[5] - got[4]
-    return rows
+        n = m.group(1)
+        sent = next(((t, k) for t, end, ev, k, _, label in events
+                     if end == "r" and ev == "sent" and part_of(label) == n and t >= t_placed - 1), None)
+        if not sent:
+            continue
+        across = next((t for t, end, ev, k, _, _ in events if end == "s" and ev == "placed" and k == sent[1]), None)
+        if across is None:
+            continue
+        arrived = first(((t, re.match(rf"Part {n} of \d+ (arrived|had arrived)", l)) for t, l in receiver), across)
+        if arrived is None:
+            continue
+        ack = next(((t, k) for t, end, ev, k, _, _ in events if end == "s" and ev == "seen" and t >= arrived), None)
+        back = ack and next((t for t, end, ev, k, _, _ in events if end == "r" and ev == "placed" and k == ack[1]),
+                            None)
+        following = back and first(((t, re.match(r"Part \d+ of \d+ placed", l)) for t, l in sender), back)
+        if not following:
+            continue
+        for step, spent in zip(STEPS, (following - back, sent[0] - t_placed, across - sent[0], arrived - across,
+                                       ack[0] - arrived, back - ack[0])):
+            rows[step] += spent
+        counted += 1
+    return rows, counted
 
 def relay_alone(count, part_chars, cap):
     # The same part texts: written by /TEXT and /NEXT here, taken off the
@@ -291,7 +307,7 @@ failed = False
 for label, part_chars, cap, aim in (("4 MiB", "3M", 4 << 20, 1.5), ("256 KiB", "250K", 256 << 10, 2.0)):
     print(f"bench-text: hands-free, two-way, parts of {part_chars} characters through a relay capped at {label} ...",
           flush=True)
-    two_way, count, ok, rows = hands_free(False, part_chars, cap)
+    two_way, count, ok, (rows, counted) = hands_free(False, part_chars, cap)
     print(f"bench-text: the relay alone with the same {count} part texts ...", flush=True)
     alone = relay_alone(count, part_chars, cap)
     ratio = two_way / alone
@@ -299,9 +315,9 @@ for label, part_chars, cap, aim in (("4 MiB", "3M", 4 << 20, 1.5), ("256 KiB", "
           f"pasted tree {'equals' if ok else 'DIFFERS FROM'} the source")
     print(f"relay alone, the same {count} part texts one after another: {alone:.1f} s; "
           f"ratio {ratio:.2f} (aim: under {aim}{'' if ratio < aim else ', MISSED'})")
-    print(f"  where the {count} parts' time went (seconds, summed over the parts):")
+    print(f"  where the time went, summed over the {counted} parts that went the whole way once:")
     for what, spent in rows.items():
-        print(f"    {spent:7.2f}  {spent / max(count, 1) * 1000:6.0f} ms a part  {what}")
+        print(f"    {spent:7.2f} s  {spent / max(counted, 1) * 1000:6.0f} ms a part  {what}")
     failed |= not ok
 
 print("bench-text: hands-free, one-way ...", flush=True)

@@ -114,10 +114,14 @@ if [ "$builds" = x64 ]; then
     run_wine_tests x64 "$@" || status=1
 else
     echo "==== win32 and x64 builds: unit and end-to-end tests (Wine), at the same time"
+    runs=
     for arch in $builds; do
         (run_wine_tests "$arch" "$@" >"$work_dir/$arch.log" 2>&1; echo $? >"$work_dir/$arch.rc") &
+        runs="$runs $!"
     done
-    wait
+    # Not a bare wait: that would wait for the X servers too.
+    # shellcheck disable=SC2086 # a list of numbers
+    wait $runs
     for arch in $builds; do
         echo "==== $arch build: unit and end-to-end tests (Wine)"
         cat "$work_dir/$arch.log"

@@ -17,11 +17,14 @@
 // it, for whoever takes a transfer's time apart: the Unix time in seconds,
 // the end (its OUT folder's name), the event (seen: another program's text
 // appeared; sent: it is in OUT; picked: a message was taken from IN;
-// placed: it is on this clipboard) and the message's number and length.
+// placed: it is on this clipboard), the message's number and length, and
+// the start of its first line.
 // Each machine is a Wine prefix of its own; get runs on the first, put on
 // the second, link on both. Exits 0 on success.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,8 +41,16 @@ HWND owner() {
     return window;
 }
 
+// Waits up to ms for the next look, answering what other programs send
+// this end's window meanwhile (the clipboard's owner is told when another
+// program empties it, and that program waits for the answer).
+void pause(DWORD ms) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT);
+    for (MSG msg; ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);) ::DispatchMessageA(&msg);
+}
+
 bool openClipboard() {
-    for (int i = 0; i < 200; ++i, ::Sleep(10))
+    for (int i = 0; i < 200; ++i, pause(10))
         if (::OpenClipboard(owner())) return true;
     return false;
 }
@@ -54,13 +65,18 @@ public:
     ~EventLog() {
         if (file_) std::fclose(file_);
     }
-    void operator()(const char* event, unsigned number, size_t chars) {
+    // The text's first line, up to 60 characters, blanks as '_', tells
+    // which part or acknowledgement a message is.
+    void operator()(const char* event, unsigned number, const std::wstring& text) {
         if (!file_) return;
+        std::string first;
+        for (size_t i = 0; i < text.size() && i < 60 && text[i] != L'\r' && text[i] != L'\n'; ++i)
+            first += text[i] > L' ' && text[i] < 0x7F ? char(text[i]) : '_';
         FILETIME now;
         ::GetSystemTimeAsFileTime(&now);  // Wine reads the system clock for it, to the microsecond
         const uint64_t ticks = (uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime) - 116444736000000000ull;
-        std::fprintf(file_, "%.4f %s %s %u %lu\n", double(ticks) / 1e7, end_.c_str(), event, number,
-                     (unsigned long)chars);
+        std::fprintf(file_, "%.4f %s %s %u %lu %s\n", double(ticks) / 1e7, end_.c_str(), event, number,
+                     (unsigned long)text.size(), first.empty() ? "-" : first.c_str());
         std::fflush(file_);
     }
 
@@ -116,11 +132,15 @@ bool placeText(const std::wstring& text) {
     return ok;
 }
 
-// The clipboard's text (empty when it holds none); false while another
-// program holds the clipboard open, perhaps half-way through placing it.
-bool clipboardText(std::wstring& text) {
+// The clipboard's text (empty when it holds none) and the sequence number
+// of what was read; false while another program holds the clipboard open,
+// perhaps half-way through placing it.
+bool clipboardText(std::wstring& text, DWORD& sequence) {
     text.clear();
     if (!openClipboard()) return false;
+    // Nothing changes while this end holds it open: the formats that the
+    // program that placed it set after its text bring no second message.
+    sequence = ::GetClipboardSequenceNumber();
     HANDLE data = ::IsClipboardFormatAvailable(CF_UNICODETEXT) ? ::GetClipboardData(CF_UNICODETEXT) : nullptr;
     const auto* chars = data ? static_cast<const wchar_t*>(::GlobalLock(data)) : nullptr;
     if (chars) {
@@ -138,50 +158,67 @@ int failed(const std::string& what, int code) {
 
 bool fileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// A real channel's agent hears of each change of its machine's clipboard
+// while the other end's messages are on their way, and hands one over as
+// soon as its delay has passed: a change here is sent before a message is
+// placed over it.
 int link(const std::string& out, const std::string& in, size_t cap, const char* lineEnds, DWORD delayMs,
          const char* direction) {
     const bool send = std::strcmp(direction, "receive") != 0, receive = std::strcmp(direction, "send") != 0;
     EventLog log(out.substr(out.find_last_of("\\/") + 1));
     DWORD sequence = ::GetClipboardSequenceNumber();
-    for (unsigned sent = 0, received = 0; !fileExists(in + "\\stop"); ::Sleep(10)) {
-        const std::string next = in + "\\" + std::to_string(received + 1) + ".msg";
-        if (fileExists(next)) {
-            std::wstring text;
-            if (!channelText(next.c_str(), cap, lineEnds, text)) return failed("reading " + next, 4);
-            ++received;
-            if (receive) {
-                log("picked", received, text.size());
-                ::Sleep(delayMs);
-                // A busy clipboard is tried again, as a real channel would.
-                bool placed = false;
-                for (int attempt = 0; attempt < 10 && !(placed = placeText(text)); ++attempt) ::Sleep(500);
-                if (!placed) return failed("placing " + next, 5);
-                // Marked as handed over, for whoever times the channel.
-                const std::string done = in + "\\" + std::to_string(received) + ".done";
-                ::MoveFileA(next.c_str(), done.c_str());
-                log("placed", received, text.size());
-            }
-            continue;
-        }
+    unsigned sent = 0, received = 0;
+    std::wstring incoming;
+    std::string incomingPath;
+    bool pending = false;
+    DWORD due = 0;
+    // Sends this machine's text when it changed; false when writing failed.
+    auto sendChange = [&]() {
         const DWORD now = ::GetClipboardSequenceNumber();
-        if (now == sequence || !send) continue;
+        if (now == sequence || !send) return true;
         // What this end put itself does not go back, and is not read again.
         if (::GetClipboardOwner() == owner()) {
             sequence = now;
-            continue;
+            return true;
         }
-        log("seen", sent + 1, 0);
+        log("seen", sent + 1, std::wstring());
         std::wstring text;
-        if (!clipboardText(text)) continue;  // busy: look again
-        sequence = now;
-        if (text.empty()) continue;
+        if (!clipboardText(text, sequence) || text.empty()) return true;  // busy: look again
         const std::string name = out + "\\" + std::to_string(++sent);
         FILE* file = std::fopen((name + ".tmp").c_str(), "wb");
-        if (!file) return failed("creating " + name, 3);
+        if (!file) return false;
         const bool ok = std::fwrite(text.data(), 2, text.size(), file) == text.size();
         if (std::fclose(file) != 0 || !ok || !::MoveFileA((name + ".tmp").c_str(), (name + ".msg").c_str()))
-            return failed("writing " + name, 4);
-        log("sent", sent, text.size());
+            return false;
+        log("sent", sent, text);
+        return true;
+    };
+    auto nextLook = [&]() -> DWORD {
+        const int32_t left = pending ? int32_t(due - ::GetTickCount()) : 10;
+        return DWORD(std::clamp<int32_t>(left, 0, 10));
+    };
+    for (; !fileExists(in + "\\stop"); pause(nextLook())) {
+        if (!sendChange()) return failed("writing message " + std::to_string(sent + 1), 4);
+        const std::string next = in + "\\" + std::to_string(received + 1) + ".msg";
+        if (!pending && fileExists(next)) {
+            if (!channelText(next.c_str(), cap, lineEnds, incoming)) return failed("reading " + next, 4);
+            ++received;
+            if (!receive) continue;
+            incomingPath = next;
+            log("picked", received, incoming);
+            pending = true;
+            due = ::GetTickCount() + delayMs;
+        }
+        if (!pending || int32_t(::GetTickCount() - due) < 0) continue;
+        // A busy clipboard is tried again, as a real channel would.
+        bool placed = false;
+        for (int attempt = 0; attempt < 10 && !(placed = placeText(incoming)); ++attempt) pause(500);
+        if (!placed) return failed("placing " + incomingPath, 5);
+        pending = false;
+        // Marked as handed over, for whoever times the channel.
+        const std::string done = in + "\\" + std::to_string(received) + ".done";
+        ::MoveFileA(incomingPath.c_str(), done.c_str());
+        log("placed", received, incoming);
     }
     return 0;
 }
