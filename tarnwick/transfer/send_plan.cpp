@@ -14,7 +14,7 @@ bool sameAck(const Ack& a, const Ack& b) {
 }  // namespace
 
 SendPlan::SendPlan(const PartHeader& copy, bool resumed, const SendTimes& times)
-    : copy_(copy), resumed_(resumed), times_cfg_(times) {}
+    : copy_(copy), resumed_(resumed), timing_(times) {}
 
 SendAction SendPlan::start(uint64_t now) { return place(1, now); }
 
@@ -85,13 +85,13 @@ SendAction SendPlan::onAck(const Ack& ack, uint64_t now) {
 }
 
 uint64_t SendPlan::deadline() const {
-    uint64_t at = placedAt_ + (oneWay_ ? times_cfg_.intervalMs : times_cfg_.waitMs);
-    if (overwritten_) at = std::min(at, overwrittenAt_ + times_cfg_.placeAgainMs);
+    uint64_t at = placedAt_ + (oneWay_ ? timing_.intervalMs : timing_.waitMs);
+    if (overwritten_) at = std::min(at, overwrittenAt_ + timing_.placeAgainMs);
     return at;
 }
 
 SendAction SendPlan::onTime(uint64_t now) {
-    if (overwritten_ && now >= overwrittenAt_ + times_cfg_.placeAgainMs) return place(lastPart_, now);
+    if (overwritten_ && now >= overwrittenAt_ + timing_.placeAgainMs) return place(lastPart_, now);
     SendAction::Note note = SendAction::Quiet;
     if (!oneWay_) {
         // The rounds a part had before an acknowledgement came back count.
@@ -102,7 +102,7 @@ SendAction SendPlan::onTime(uint64_t now) {
         note = SendAction::WentOneWay;
     }
     SendAction a;
-    if (*std::min_element(times_.begin(), times_.end()) >= times_cfg_.rounds) {
+    if (*std::min_element(times_.begin(), times_.end()) >= timing_.rounds) {
         a.kind = SendAction::RoundsOver;
     } else {
         turn_ = turn_ % copy_.count + 1;

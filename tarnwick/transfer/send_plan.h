@@ -67,16 +67,17 @@ private:
 
     PartHeader copy_;
     bool resumed_;
-    SendTimes times_cfg_;
+    SendTimes timing_;
     uint64_t placedAt_ = 0;
     uint32_t lastPart_ = 0;
     uint32_t held_ = 0;
     bool heard_ = false;  // an acknowledgement of this copy that was not a paste
     bool oneWay_ = false;
-    std::vector<uint32_t> times_;
-    uint32_t turn_ = 0;
+    std::vector<uint32_t> times_;  // how often each part was placed one-way
+    uint32_t turn_ = 0;            // one-way: the part placed last in turn
     bool hasLast_ = false;
-    Ack last_;
+    Ack last_;  // the last acknowledgement that brought news
+    // An acknowledgement that brought none took the part's place (since).
     bool overwritten_ = false;
     uint64_t overwrittenAt_ = 0;
 };
