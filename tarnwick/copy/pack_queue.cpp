@@ -137,11 +137,18 @@ PackQueue::PackQueue(EntryList& list, unsigned threads, Packer packer, std::func
     entries_ = int32_t(list.size());
     if (threads <= 1) return;
     if (threads > kMaxWorkers) threads = kMaxWorkers;
+    // Room first, and the memory for files set for every thread asked for:
+    // a started worker reads both, so neither may move or change under it
+    // but under the lock.
+    workers_.reserve(threads);
+    memoryForFiles_ = kPackMemory - uint64_t(threads) * PackScratch::kMemory;
     try {
         for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
-    } catch (const std::system_error&) {
-        // As many as the system would start; none means packing inline.
+    } catch (const std::exception&) {
+        // As many as the system would start (std::system_error, or
+        // std::bad_alloc for a thread's start); none means packing inline.
     }
+    std::lock_guard<std::mutex> lock(lock_);
     memoryForFiles_ = kPackMemory - workers_.size() * PackScratch::kMemory;
 }
 

@@ -42,8 +42,9 @@ void writeBlockOnEveryCore(uint8_t* out, const BlockPlan& block, const std::vect
     try {
         for (; piece < pieces; ++piece)
             helpers.emplace_back(writeBlockPiece, out, std::cref(block), parts.data(), parts.size(), piece, pieces);
-    } catch (const std::system_error&) {
-        // The pieces no thread took are written here.
+    } catch (const std::exception&) {
+        // No thread for the rest (std::system_error, or std::bad_alloc for
+        // a thread's start): the pieces no thread took are written here.
     }
     writeBlockPiece(out, block, parts.data(), parts.size(), 0, pieces);
     for (; piece < pieces; ++piece) writeBlockPiece(out, block, parts.data(), parts.size(), piece, pieces);

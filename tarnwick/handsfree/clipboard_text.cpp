@@ -1,20 +1,44 @@
 #include <windows.h>
 
+#include <string>
+
 #include "../../common/handles.h"
+#include "../copy/messages.h"
 #include "../platform/console.h"
 #include "../transfer/text_transfer.h"
 #include "hands_free.h"
 
 namespace tw {
 
-std::u16string tarnwickTextOnClipboard() {
+std::u16string tarnwickTextOnClipboard(bool& busy) {
     std::u16string text;
     // Opened before anything is asked: a program that is still placing its
     // formats holds the clipboard open, and what it holds then is half of
-    // what it places. One that stays busy brings a notice of its own later.
+    // what it places.
     clipboard_session clipboard;
+    busy = !clipboard;
     if (clipboard && ::IsClipboardFormatAvailable(CF_UNICODETEXT)) readClipboardText("TARNWICK ", text);
     return text;
+}
+
+void placeUnattended(const std::string& text) {
+    const DWORD started = ::GetTickCount();
+    bool said = false;
+    for (;;) {
+        try {
+            placeClipboardText(text, false);
+            return;
+        } catch (const char* message) {
+            // Each try waits about a second for the clipboard by itself.
+            if (message != kErrorOpeningClipboard && message != kErrorSettingClipboard) throw;
+            if (::GetTickCount() - started >= kBusyPlaceSeconds * 1000u) throw;
+            if (!said) {
+                console().write("The clipboard is busy: trying again for up to " + std::to_string(kBusyPlaceSeconds) +
+                                " seconds.\n");
+                said = true;
+            }
+        }
+    }
 }
 
 void failedWith(const char* message) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <new>
+#include <set>
 #include <string>
 
 #include "../paste/paste.h"
@@ -32,7 +33,7 @@ void acknowledge(uint64_t copy, const std::vector<bool>& present, bool pasted, u
     ack.missing = lowestMissing(present);
     ack.pasted = pasted;
     ack.cutChars = cutChars;
-    placeClipboardText(ackText(ack), false);
+    placeUnattended(ackText(ack));
 }
 
 class Receiver {
@@ -42,7 +43,7 @@ public:
     // Takes the clipboard's text when it is a part; true once the tree was
     // pasted.
     bool take() {
-        std::u16string text = tarnwickTextOnClipboard();
+        std::u16string text = tarnwickTextOnClipboard(busy_);
         if (text.empty()) return false;
         ReadPart part = readPart(text.data(), text.size());
         switch (part.status) {
@@ -54,7 +55,7 @@ public:
                 console().write("Part " + std::to_string(number) + " of " + std::to_string(count) +
                                 " arrived cut short after " + std::to_string(text.size()) +
                                 " characters: asking the sender for smaller parts.\n");
-                acknowledge(copy, keptParts(copy, count), false, uint32_t(std::min<size_t>(text.size(), 0xFFFFFFFF)));
+                answer(copy, keptParts(copy, count), false, uint32_t(std::min<size_t>(text.size(), 0xFFFFFFFF)));
             } else {
                 ignore(incompletePartText(text.size(), part.cut).c_str());
             }
@@ -66,6 +67,7 @@ public:
         }
         text.clear();
         text.shrink_to_fit();
+        if (completesAnUnknownCopy(part.header)) return false;
 
         PartReceipt receipt;
         try {
@@ -87,7 +89,7 @@ public:
             // Pasted by an earlier run: the sender may stop, this run goes on
             // waiting for a copy of its own.
             console().write(arrivalText(a) + "\n");
-            acknowledge(a.header.copyId, std::vector<bool>(a.header.count, true), true, 0);
+            answer(a.header.copyId, std::vector<bool>(a.header.count, true), true, 0);
             return false;
         }
         if (!receipt.pasted) {
@@ -95,15 +97,44 @@ public:
                             (a.repeated ? " had arrived already; " : " arrived; ") + std::to_string(a.missing) +
                             " still missing.\n");
         }
-        acknowledge(a.header.copyId, a.present, receipt.pasted, 0);
+        answer(a.header.copyId, a.present, receipt.pasted, 0);
         return receipt.pasted;
     }
+
+    // The last look found the clipboard held by another program: look
+    // again after a while.
+    bool busy() const { return busy_; }
 
 private:
     void ignore(const char* message) { console().write(std::string("Ignored: ") + message + "\n"); }
 
+    void answer(uint64_t copy, const std::vector<bool>& present, bool pasted, uint32_t cutChars) {
+        acknowledge(copy, present, pasted, cutChars);
+        answered_.insert(copy);
+    }
+
+    // A part that would complete a copy this run never answered (one left
+    // on the clipboard from earlier, or the last part of a copy kept from
+    // before) need not be what a sender sends now: it is named, not kept,
+    // and answered as still missing. A sender that does send it places it
+    // again on that answer, and then it is pasted.
+    bool completesAnUnknownCopy(const PartHeader& h) {
+        if (answered_.count(h.copyId)) return false;
+        std::vector<bool> present = keptParts(h.copyId, h.count);
+        present[h.number - 1] = true;
+        if (std::find(present.begin(), present.end(), false) != present.end()) return false;
+        present[h.number - 1] = false;
+        console().write("Part " + std::to_string(h.number) + " of " + std::to_string(h.count) +
+                        " would complete a copy that no sender has sent to this run yet: asking for it again "
+                        "before pasting.\n");
+        answer(h.copyId, present, false, 0);
+        return true;
+    }
+
     std::wstring folder_;
     bool force_;
+    bool busy_ = false;
+    std::set<uint64_t> answered_;  // copies acknowledged by this run
 };
 
 }  // namespace
@@ -119,7 +150,7 @@ int receiveHandsFree(const std::wstring& destination, bool force) {
             console().write("Waiting for Tarnwick parts on the clipboard (Ctrl+C stops).\n");
             if (receiver.take()) return;
             for (;;) {
-                switch (watch.wait(INFINITE)) {
+                switch (watch.wait(receiver.busy() ? kLookAgainMs : INFINITE)) {
                 case ClipboardWatch::Wake::Stopped:
                     console().write("Stopped. The parts received so far are kept: Tarnwick /RECEIVE goes on where "
                                     "this one stopped.\n");
@@ -128,7 +159,9 @@ int receiveHandsFree(const std::wstring& destination, bool force) {
                 case ClipboardWatch::Wake::Changed:
                     if (receiver.take()) return;
                     break;
-                case ClipboardWatch::Wake::TimedOut: break;
+                case ClipboardWatch::Wake::TimedOut:
+                    if (receiver.busy() && receiver.take()) return;
+                    break;
                 }
             }
         } catch (const std::bad_alloc&) {

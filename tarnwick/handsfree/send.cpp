@@ -13,6 +13,7 @@
 #include "../platform/clipboard_watch.h"
 #include "../platform/command.h"
 #include "../platform/console.h"
+#include "../transfer/send_plan.h"
 #include "../transfer/text_ack.h"
 #include "../transfer/text_transfer.h"
 #include "hands_free.h"
@@ -53,22 +54,46 @@ private:
     bool hasOld_ = false;
 };
 
+// GetTickCount in 64 bits: the differences summed, so that the 49.7 days
+// after which the count wraps cost nothing.
+class Clock {
+public:
+    uint64_t now() {
+        const DWORD tick = ::GetTickCount();
+        ms_ += DWORD(tick - last_);
+        last_ = tick;
+        return ms_;
+    }
+
+private:
+    DWORD last_ = ::GetTickCount();
+    uint64_t ms_ = 0;
+};
+
+SendTimes timesOf(const SendOptions& options) {
+    SendTimes t;
+    t.waitMs = uint64_t(options.waitSeconds) * 1000;
+    t.intervalMs = uint64_t(options.intervalSeconds) * 1000;
+    t.rounds = options.rounds;
+    return t;
+}
+
 class Sender {
 public:
     Sender(HandsFreeCopy&& copy, const SendOptions& options)
-        : copy_(std::move(copy)), options_(options), started_(::GetTickCount()) {}
+        : copy_(std::move(copy)), options_(options), plan_(copy_.header, copy_.resumed, timesOf(options)) {}
 
     int run() {
         ClipboardWatch watch;
         console().write("The copy is " + std::to_string(h().count) +
                         " parts of text. Run Tarnwick /RECEIVE on the other side; the parts follow its "
                         "acknowledgements (Ctrl+C stops).\n");
-        placed(1);
+        if (const int code = act(plan_.start(clock_.now())); code >= 0) return code;
         for (;;) {
-            const DWORD since = ::GetTickCount() - placedAt_;
-            DWORD limit = (oneWay_ ? options_.intervalSeconds : options_.waitSeconds) * 1000u;
-            if (overwritten_) limit = std::min(limit, overwrittenSince_ - placedAt_ + kPlaceAgainMs);
-            switch (watch.wait(since >= limit ? 0 : limit - since)) {
+            const uint64_t now = clock_.now();
+            const uint64_t due = lookAgainAt_ ? std::min(plan_.deadline(), lookAgainAt_) : plan_.deadline();
+            const uint64_t left = due > now ? due - now : 0;
+            switch (watch.wait(DWORD(std::min<uint64_t>(left, 0x7FFFFFFF)))) {
             case ClipboardWatch::Wake::Stopped:
                 console().write("Stopped. Tarnwick /SEND with the same paths goes on where this one stopped.\n");
                 return 1;
@@ -76,119 +101,100 @@ public:
                 if (const int code = onChange(); code >= 0) return code;
                 break;
             case ClipboardWatch::Wake::TimedOut:
-                if (overwritten_ && ::GetTickCount() - overwrittenSince_ >= kPlaceAgainMs) {
-                    placed(lastPart_);
-                    break;
+                if (lookAgainAt_ && clock_.now() >= lookAgainAt_) {
+                    if (const int code = onChange(); code >= 0) return code;
                 }
-                if (const int code = onTimeout(); code >= 0) return code;
+                if (clock_.now() < plan_.deadline()) break;
+                if (const int code = act(plan_.onTime(clock_.now())); code >= 0) return code;
                 break;
             }
         }
     }
 
 private:
-    const PartHeader& h() const { return copy_.header; }
+    const PartHeader& h() const { return plan_.copy(); }
 
-    // An acknowledgement of this copy moves the transfer on; any other text,
-    // the parts themselves included, is not for us. -1: go on waiting.
+    // An acknowledgement goes to the plan; any other text, the parts
+    // themselves included, is not for us. -1: go on waiting.
     int onChange() {
-        const std::u16string text = tarnwickTextOnClipboard();
+        bool busy = false;
+        const std::u16string text = tarnwickTextOnClipboard(busy);
+        lookAgainAt_ = busy ? clock_.now() + kLookAgainMs : 0;
         Ack ack;
         if (text.empty() || readAck(text.data(), text.size(), ack) != AckStatus::Ack) return -1;
-        const SendStep step = stepOnAck(h(), ack);
-        switch (step.kind) {
-        case SendStep::Ignore: return -1;
-        case SendStep::Done:
-            acknowledged(h().count);
-            console().write("The receiver pasted the tree.\nDone.\n");
-            return 0;
-        case SendStep::TooSmall: throw kChannelTooSmall;
-        case SendStep::Resize: {
-            console().write("Part " + std::to_string(lastPart_) + " was cut short by the channel after " +
-                            std::to_string(ack.cutChars) + " characters: cutting the copy again into parts of " +
-                            std::to_string(step.chars) + " characters.\n");
-            PartHeader again = h();
-            again.copyId = freshCopyId(again.copyId);
-            planParts(step.chars, again);
-            copy_.header = again;
-            keepCopyForNext(again, copy_.payload);
-            oneWay_ = false;
-            lastAck_.clear();
-            console().write("The copy is " + std::to_string(again.count) + " parts of text.\n");
-            placed(1);
-            return -1;
-        }
-        case SendStep::Place: break;
-        }
-        // A channel may hand the same acknowledgement over twice. The second
-        // one has taken the place of the part on this clipboard: unless the
-        // channel carried the part before, its acknowledgement never comes,
-        // and the part goes on the clipboard again after a little while.
-        if (text == lastAck_ && step.part == lastPart_) {
-            if (!overwritten_) {
-                overwritten_ = true;
-                overwrittenSince_ = ::GetTickCount();
-            }
-            return -1;
-        }
-        lastAck_ = text;
-        if (oneWay_) {
-            console().write("An acknowledgement came back: the receiver holds " + std::to_string(ack.held) + " of " +
-                            std::to_string(ack.count) + " parts. Going on part by part.\n");
-            oneWay_ = false;
-        }
-        acknowledged(ack.held);
-        placed(step.part);
-        return -1;
+        heardFrom_ = ack;
+        return act(plan_.onAck(ack, clock_.now()));
     }
 
-    int onTimeout() {
-        if (!oneWay_) {
-            oneWay_ = true;
-            times_.assign(h().count, 0);
-            times_[lastPart_ - 1] = 1;
-            turn_ = lastPart_;
+    // Carries out what the plan decided; the exit code when /SEND ends.
+    int act(const SendAction& a) {
+        switch (a.note) {
+        case SendAction::Quiet: break;
+        case SendAction::WentOneWay:
             console().write("No acknowledgement in " + std::to_string(options_.waitSeconds) +
                             " seconds: nothing seems to come back. Placing each part in turn for " +
                             std::to_string(options_.intervalSeconds) + " seconds, " + std::to_string(options_.rounds) +
                             " rounds (Ctrl+C stops).\n");
+            break;
+        case SendAction::BackTwoWay:
+            console().write("An acknowledgement came back: the receiver holds " + std::to_string(heardFrom_.held) +
+                            " of " + std::to_string(heardFrom_.count) + " parts. Going on part by part.\n");
+            break;
         }
-        if (*std::min_element(times_.begin(), times_.end()) >= options_.rounds) {
+        switch (a.kind) {
+        case SendAction::None: return -1;
+        case SendAction::Place: placed(a.part); return -1;
+        case SendAction::Done:
+            // A later /SEND of the same tree is a new copy, not this one.
+            forgetKeptCopy();
+            console().write("The receiver pasted the tree.\nDone.\n");
+            return 0;
+        case SendAction::TooSmall: throw kChannelTooSmall;
+        case SendAction::Resize:
+            console().write("Part " + std::to_string(lastPart_) + " was cut short by the channel after " +
+                            std::to_string(a.cutChars) + " characters: cutting the copy again into parts of " +
+                            std::to_string(a.chars) + " characters.\n");
+            return recut(a.chars);
+        case SendAction::Renew:
+            console().write("The receiver pasted this copy before: sending it again as a new copy.\n");
+            return recut(0);
+        case SendAction::RoundsOver:
             console().write("Every part was placed " + std::to_string(options_.rounds) +
                             " times. The receiver should now show the tree; if it still waits for a part, run "
                             "Tarnwick /SEND again.\n");
-            return 0;
+            return kSendNotConfirmed;
         }
-        turn_ = turn_ % h().count + 1;
-        ++times_[turn_ - 1];
-        placed(turn_);
         return -1;
     }
 
-    void acknowledged(uint32_t held) {
-        if (held > heldParts_) heldParts_ = held;
+    // chars: the size to cut the payload into, 0 to keep the parts as they are.
+    int recut(uint64_t chars) {
+        PartHeader again = h();
+        again.copyId = freshCopyId(again.copyId);
+        again.number = 1;
+        if (chars) planParts(chars, again);
+        keepCopyForNext(again, copy_.payload);
+        console().write("The copy is " + std::to_string(again.count) + " parts of text.\n");
+        return act(plan_.recut(again, clock_.now()));
     }
 
     void placed(uint32_t number) {
         PartHeader part = h();
         part.number = number;
-        placeClipboardText(partText(part, copy_.payload.data() + part.offset()), false);
-        placedAt_ = ::GetTickCount();
+        placeUnattended(partText(part, copy_.payload.data() + part.offset()));
         lastPart_ = number;
-        overwritten_ = false;
 
-        const uint64_t total = h().total();
-        const uint64_t done = std::min<uint64_t>(uint64_t(heldParts_) * h().partSize, total);
-        const unsigned percent = unsigned(done * 100 / total);
-        const double seconds = double(::GetTickCount() - started_) / 1000.0;
+        const unsigned percent = plan_.percent();
+        const double seconds = double(clock_.now()) / 1000.0;
         char line[160];
-        if (oneWay_) {
+        if (plan_.oneWay()) {
             std::snprintf(line, sizeof line, "Part %lu of %lu placed, round %lu of %lu.\n", (unsigned long)number,
-                          (unsigned long)h().count, (unsigned long)times_[number - 1], (unsigned long)options_.rounds);
+                          (unsigned long)h().count, (unsigned long)plan_.rounds(number),
+                          (unsigned long)options_.rounds);
         } else {
             std::snprintf(line, sizeof line, "Part %lu of %lu placed: %u%% acknowledged, %.1f MB/s.\n",
                           (unsigned long)number, (unsigned long)h().count, percent,
-                          seconds > 0.001 ? double(done) / 1e6 / seconds : 0.0);
+                          seconds > 0.001 ? double(plan_.doneBytes()) / 1e6 / seconds : 0.0);
         }
         console().write(line);
         title_.show(percent);
@@ -197,28 +203,33 @@ private:
     HandsFreeCopy copy_;
     SendOptions options_;
     TitleProgress title_;
-    DWORD started_;
-    DWORD placedAt_ = 0;
+    Clock clock_;
+    SendPlan plan_;
+    Ack heardFrom_;
     uint32_t lastPart_ = 0;
-    uint32_t heldParts_ = 0;
-    bool oneWay_ = false;
-    std::vector<uint32_t> times_;  // when one-way: how often each part was placed
-    uint32_t turn_ = 0;
-    std::u16string lastAck_;
-    // A repeated acknowledgement took the place of the current part on the
-    // clipboard (since then); the part is placed again when its own
-    // acknowledgement has not come this long after.
-    bool overwritten_ = false;
-    DWORD overwrittenSince_ = 0;
-    static constexpr DWORD kPlaceAgainMs = 3000;
+    uint64_t lookAgainAt_ = 0;  // the clipboard was busy: read it again then
 };
+
+// Ctrl+C while the copy is still being packed ends /SEND as a stop does
+// later on, with exit 1 and a line saying so; the kept copy is written
+// whole or not at all, so nothing half-done stays behind.
+BOOL WINAPI stopWhilePacking(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    static const char line[] = "\r\nStopped.\r\n";
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), line, sizeof line - 1, &written, nullptr);
+    ::ExitProcess(1);
+}
 
 }  // namespace
 
 int sendHandsFree(const std::vector<std::wstring>& paths, const SendOptions& options) {
     HandsFreeCopy copy;
     textCopyRequest() = TextCopyRequest{true, options.partChars, &copy};
-    if (!copyPaths(paths)) return 1;
+    ::SetConsoleCtrlHandler(stopWhilePacking, TRUE);
+    const bool packed = copyPaths(paths);
+    ::SetConsoleCtrlHandler(stopWhilePacking, FALSE);
+    if (!packed) return 1;
     textCopyRequest() = TextCopyRequest{};
     int code = 1;
     runCommand([&] {

@@ -188,12 +188,24 @@ void publishBlockAsText(uint32_t format, const uint8_t* block, size_t blockLengt
     TextCopyRequest& request = textCopyRequest();
     if (request.handsFree) {
         // The same tree sent again in parts of the same size is the same
-        // copy: keeping its id lets the receiver's kept parts count.
+        // copy: keeping its id lets the receiver's kept parts count. So is
+        // the same payload in the smaller parts a capped channel made /SEND
+        // cut it into (a /SEND that ended with a paste forgot its copy).
         PartHeader kept;
         if (keptCopyHeader(kept)) {
-            const uint64_t id = kept.copyId;
-            kept.copyId = h.copyId;
-            if (kept.sameCopy(h)) h.copyId = id;
+            PartHeader asKept = h;
+            asKept.copyId = kept.copyId;
+            asKept.number = kept.number;
+            const bool cutSmaller = kept.partSize < h.partSize;
+            if (cutSmaller) {
+                asKept.partSize = kept.partSize;
+                asKept.count = kept.count;
+            }
+            if (kept.sameCopy(asKept) && kept.sound()) {
+                h = asKept;
+                h.number = 1;
+                request.handsFree->resumed = true;
+            }
         }
     }
 

@@ -24,14 +24,16 @@ namespace tw {
 struct HandsFreeCopy {
     PartHeader header;             // part 1's
     std::vector<uint8_t> payload;  // the block and its names
+    bool resumed = false;          // the header is the kept copy's, id and all
 };
 struct TextCopyRequest {
     bool enabled = false;
     uint64_t partChars = kDefaultPartChars;  // 0: one part
     // For /SEND: the copy is made and part 1 placed as for /TEXT, and
     // then handed over here instead of ending with the advice for /NEXT. A
-    // copy of the same payload in parts of the same size as the one kept
-    // for /NEXT keeps its copy id, so that a receiver's parts still count.
+    // copy of the same payload as the one kept for /NEXT, in parts of the
+    // same size or of the smaller size /SEND cut that one into, is that
+    // copy, id and all, so that a receiver's parts still count.
     HandsFreeCopy* handsFree = nullptr;
 };
 TextCopyRequest& textCopyRequest();

@@ -20,12 +20,22 @@ const Row kChannels[] = {
      kPasted},
     {"APartOfAnotherCopyInTheMiddle", 0, "lf", 1500, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true,
      Event::ForeignPart, kPasted},
+    {"AnOldCopyOnTheClipboardWhenTheReceiverStarts", 0, "lf", 0, false, {"/SEND:8K"}, true,
+     Event::OldCopyOnClipboard, kPasted},
 };
 
 TEST_P(HandsFree, TheTreeArrives) { runRow(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Channels, HandsFree, ::testing::ValuesIn(kChannels),
                          [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+// The same tree twice: the second is a new copy, pasted again, and its
+// "Done." follows its own paste.
+TEST_F(HandsFree, TheSameTreeSentTwiceArrivesTwice) {
+    const Row row{"SentTwice", 0, "lf", 0, false, {"/SEND:8K"}, true, Event::None, kPasted};
+    runRow(row);
+    runRow(row);
+}
 
 TEST_F(HandsFree, PartsPlacedByTextAndNextStayOutOfHistory) {
     writeFile(tmp / "big.bin", randomBytes(20000, 3));

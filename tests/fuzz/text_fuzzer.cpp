@@ -12,7 +12,11 @@
 //    may, or gives back a payload that does not match its CRC-32s;
 //  - a failure other than the store's own message texts leaves it;
 //  - the acknowledgement's reader accepts a line that is unsound or that
-//    does not read back the same when written afresh.
+//    does not read back the same when written afresh;
+//  - the sender's plan, fed the acknowledgements read (its copy is the
+//    first one's) on a clock that the texts' lengths move on, places a part
+//    outside its copy, sets a deadline already passed after placing, or
+//    shows a share above 100%.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +25,7 @@
 #include <vector>
 
 #include "tarnwick/transfer/part_store.h"
+#include "tarnwick/transfer/send_plan.h"
 #include "tarnwick/transfer/text_ack.h"
 #include "tarnwick/transfer/text_part.h"
 
@@ -51,7 +56,55 @@ void checkPart(const tw::ReadPart& part) {
           reread.header.sameCopy(part.header) && reread.header.number == part.header.number);
 }
 
-void checkAck(const std::u16string& input) {
+// The sender's decisions over the acknowledgements of one run.
+struct PlanRun {
+    std::unique_ptr<tw::SendPlan> plan;
+    uint64_t now = 0;
+    bool over = false;
+
+    void act(const tw::SendAction& a) {
+        switch (a.kind) {
+        case tw::SendAction::Place:
+            check(a.part >= 1 && a.part <= plan->copy().count && plan->deadline() > now);
+            break;
+        case tw::SendAction::Resize:
+        case tw::SendAction::Renew: {
+            tw::PartHeader again = plan->copy();
+            again.copyId += 1;
+            act(plan->recut(again, now));
+            break;
+        }
+        case tw::SendAction::None: break;
+        default: over = true;
+        }
+        check(plan->percent() <= 100);
+    }
+
+    void feed(const tw::Ack& ack, size_t textLength) {
+        if (over) return;
+        if (!plan) {
+            tw::PartHeader copy;
+            copy.copyId = ack.copyId;
+            copy.count = ack.count;
+            copy.number = 1;
+            copy.partSize = 1000;
+            copy.blockLength = ack.count * 1000 - 1;
+            tw::SendTimes times;
+            times.rounds = 2;
+            plan.reset(new tw::SendPlan(copy, ack.held & 1, times));
+            act(plan->start(now));
+        }
+        const uint64_t at = now + textLength * 97 % 40000;
+        for (int i = 0; i < 1000 && !over && plan->deadline() <= at; ++i) {
+            now = plan->deadline();
+            act(plan->onTime(now));
+        }
+        now = at;
+        if (!over) act(plan->onAck(ack, now));
+    }
+};
+
+void checkAck(const std::u16string& input, PlanRun& run) {
     // An exact-size copy, as for the parts.
     std::unique_ptr<char16_t[]> exact(new char16_t[input.size()]);
     std::memcpy(exact.get(), input.data(), input.size() * sizeof(char16_t));
@@ -69,6 +122,7 @@ void checkAck(const std::u16string& input) {
     uint64_t id;
     uint32_t number, count;
     check(!tw::peekPartCopy(text, length, id, number, count));
+    run.feed(ack, length);
 }
 
 }  // namespace
@@ -77,6 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const bool utf16 = data[0] & 1;
     tw::MemoryPartStorage storage;
+    PlanRun planRun;
     const uint8_t* end = data + size;
     for (const uint8_t* at = data + 1; at <= end;) {
         const uint8_t* stop = static_cast<const uint8_t*>(std::memchr(at, 0x01, size_t(end - at)));
@@ -91,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         const tw::ReadPart part = readExact(text);
         checkPart(part);
-        checkAck(text);
+        checkAck(text, planRun);
         if (part.status != tw::PartStatus::Part) continue;
         try {
             const size_t keptBefore = storage.copies().size();

@@ -1,10 +1,11 @@
 // The acknowledgement of a text copy: its writer and strict reader, the
-// sender's step on each acknowledgement, and the size for a channel that
-// cut a part.
+// sender's step on each acknowledgement, its decisions over time, and the
+// size for a channel that cut a part.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "tarnwick/transfer/send_plan.h"
 #include "tarnwick/transfer/text_ack.h"
 #include "tarnwick/transfer/text_part.h"
 
@@ -168,6 +169,145 @@ TEST(TransferAck, ACutChannelGetsPartsThatFitWithAMargin) {
                                    replaced(first, "3/10", "0/10")}) {
         const std::u16string w = wide(bad);
         EXPECT_FALSE(peekPartCopy(w.data(), w.size(), id, number, count)) << bad;
+    }
+}
+
+
+// ---- the sender's decisions on a clock ----------------------------------
+
+PartHeader sentCopy(uint64_t id, uint32_t count, uint32_t partSize) {
+    PartHeader h;
+    h.copyId = id;
+    h.number = 1;
+    h.count = count;
+    h.format = 2;
+    h.partSize = partSize;
+    h.blockLength = count * partSize;
+    return h;
+}
+
+Ack ackOf(const PartHeader& copy, uint32_t held, uint32_t missing, bool pasted = false, uint32_t cut = 0) {
+    Ack a;
+    a.copyId = copy.copyId;
+    a.count = copy.count;
+    a.held = held;
+    a.missing = missing;
+    a.pasted = pasted;
+    a.cutChars = cut;
+    return a;
+}
+
+struct Step {
+    uint64_t at;
+    SendAction action;
+    unsigned percent;
+};
+
+// Feeds the acknowledgements at their times and the deadlines as they come,
+// up to `until`; stops after the first action that ends /SEND. Each Resize
+// or Renew takes the next of `recuts`.
+std::vector<Step> drive(SendPlan& plan, const std::vector<std::pair<uint64_t, Ack>>& acks, uint64_t until,
+                        const std::vector<PartHeader>& recuts = {}) {
+    std::vector<Step> steps{{0, plan.start(0), plan.percent()}};
+    size_t next = 0, recut = 0;
+    for (;;) {
+        const bool ack = next < acks.size() && acks[next].first < plan.deadline();
+        const uint64_t at = ack ? acks[next].first : plan.deadline();
+        if (at > until) break;
+        const SendAction a = ack ? plan.onAck(acks[next++].second, at) : plan.onTime(at);
+        if (a.kind == SendAction::None) continue;
+        steps.push_back({at, a, plan.percent()});
+        if (a.kind == SendAction::Resize || a.kind == SendAction::Renew) {
+            if (recut == recuts.size()) break;
+            steps.push_back({at, plan.recut(recuts[recut++], at), plan.percent()});
+        } else if (a.kind != SendAction::Place) {
+            break;
+        }
+    }
+    return steps;
+}
+
+TEST(TransferSendPlan, RepeatsStaleAcksAndRecutsOnAClock) {
+    SendTimes times;  // 30 s, 10 s, 3 rounds, 3 s
+    const PartHeader copy = sentCopy(7, 3, 1000);
+
+    {
+        SCOPED_TRACE("receiver gone, its last acknowledgement delivered again every 2 minutes");
+        SendTimes slow = times;
+        slow.intervalMs = 60000;
+        std::vector<std::pair<uint64_t, Ack>> acks;
+        for (uint64_t at = 1000; at < 7200000; at += 120000) acks.push_back({at, ackOf(copy, 1, 2)});
+        SendPlan plan(copy, false, slow);
+        const std::vector<Step> steps = drive(plan, acks, 7200000);
+        EXPECT_EQ(steps.back().action.kind, SendAction::RoundsOver);
+        EXPECT_LT(steps.back().at, 20 * 60000u);  // 9 turns of a minute, and a few places again
+        for (uint32_t part = 1; part <= 3; ++part) EXPECT_EQ(plan.rounds(part), 3u) << part;
+        size_t back = 0;
+        for (const Step& s : steps) back += s.action.note == SendAction::BackTwoWay;
+        EXPECT_EQ(back, 0u);
+    }
+    {
+        SCOPED_TRACE("a repeat of the acknowledgement over the part");
+        SendPlan plan(copy, false, times);
+        const std::vector<Step> steps = drive(plan, {{1000, ackOf(copy, 1, 2)}, {2000, ackOf(copy, 1, 2)}}, 40000);
+        ASSERT_GE(steps.size(), 4u);
+        EXPECT_EQ(steps[1].action.part, 2u);
+        EXPECT_EQ(steps[2].at, 5000u);  // placed again after 3 s, once
+        EXPECT_EQ(steps[2].action.part, 2u);
+        EXPECT_EQ(steps[3].at, 35000u);
+        EXPECT_EQ(steps[3].action.note, SendAction::WentOneWay);
+    }
+    {
+        SCOPED_TRACE("the old id's cut acknowledgement over the re-split copy's part 1");
+        const PartHeader again = sentCopy(8, 6, 500);
+        const Ack cut = ackOf(copy, 0, 1, false, 100000);
+        SendPlan plan(copy, false, times);
+        const std::vector<Step> steps = drive(plan, {{1000, cut}, {2000, cut}}, 40000, {again});
+        ASSERT_GE(steps.size(), 5u);
+        EXPECT_EQ(steps[1].action.kind, SendAction::Resize);
+        EXPECT_EQ(steps[1].action.chars, charsForCutChannel(100000));
+        EXPECT_EQ(steps[2].action.part, 1u);
+        EXPECT_EQ(steps[3].at, 5000u);  // not the /WAIT stall
+        EXPECT_EQ(steps[3].action.part, 1u);
+        EXPECT_EQ(steps[3].action.note, SendAction::Quiet);
+    }
+    {
+        SCOPED_TRACE("a cut acknowledgement, then the re-split copy's");
+        const PartHeader big = sentCopy(7, 4, 1000), again = sentCopy(9, 8, 500);
+        SendPlan plan(big, false, times);
+        const std::vector<Step> steps =
+            drive(plan,
+                  {{1000, ackOf(big, 3, 4)}, {2000, ackOf(big, 3, 4, false, 100000)}, {3000, ackOf(again, 1, 2)}},
+                  3000, {again});
+        ASSERT_EQ(steps.size(), 5u);
+        EXPECT_EQ(steps[1].percent, 75u);
+        EXPECT_EQ(steps[3].action.part, 1u);
+        EXPECT_EQ(steps[3].percent, 0u);  // nothing of the new copy is held yet
+        EXPECT_EQ(steps.back().action.part, 2u);
+        EXPECT_EQ(steps.back().percent, 12u);
+    }
+}
+
+TEST(TransferSendPlan, APasteEndsOnlyACopyThatWasSentThisTime) {
+    const PartHeader copy = sentCopy(7, 3, 1000), fresh = sentCopy(11, 3, 1000);
+    const struct {
+        const char* what;
+        bool resumed;
+        std::vector<std::pair<uint64_t, Ack>> acks;
+        SendAction::Kind end;
+    } rows[] = {
+        {"a new id, pasted", false, {{1000, ackOf(copy, 3, 0, true)}}, SendAction::Done},
+        {"the kept id, pasted before", true, {{1000, ackOf(copy, 3, 0, true)}}, SendAction::Renew},
+        {"the kept id, resumed and pasted", true, {{1000, ackOf(copy, 2, 3)}, {2000, ackOf(copy, 3, 0, true)}},
+         SendAction::Done},
+    };
+    for (const auto& row : rows) {
+        SendPlan plan(copy, row.resumed, SendTimes());
+        const std::vector<Step> steps = drive(plan, row.acks, 10000, {fresh});
+        EXPECT_EQ(steps[steps.size() - (row.end == SendAction::Renew ? 2 : 1)].action.kind, row.end) << row.what;
+        if (row.end == SendAction::Renew) {
+            EXPECT_EQ(steps.back().action.part, 1u) << row.what;
+        }
     }
 }
 
