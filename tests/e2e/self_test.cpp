@@ -1,0 +1,265 @@
+// /SELF: the scripts it places, run by a real PowerShell (pwsh on Linux,
+// started from this Wine process) in a fresh folder, as the far side runs
+// them: the files they write are the build's, byte for byte, whatever the
+// order and whatever the channel did to line ends and trailing blanks; a
+// script cut, changed or of another set writes nothing; a different
+// Tarnwick.exe already there stays.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "harness.h"
+#include "hands_free_support.h"
+
+namespace e2e {
+namespace {
+
+const char* const kFiles[] = {"Tarnwick.exe", "zlib1.dll", "ReadMe.txt"};
+
+std::string base64Utf16(const std::string& text) {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string bytes;
+    for (char c : text) {
+        bytes += c;
+        bytes += '\0';
+    }
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t v = uint8_t(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) v |= uint8_t(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) v |= uint8_t(bytes[i + 2]);
+        out += alphabet[v >> 18];
+        out += alphabet[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? alphabet[v & 63] : '=';
+    }
+    return out;
+}
+
+// Lines as a channel that turns CR LF into LF, drops trailing blanks and
+// the final line end leaves them.
+std::string flattened(const std::string& script) {
+    std::string out;
+    size_t start = 0;
+    while (start < script.size()) {
+        size_t end = script.find('\n', start);
+        if (end == std::string::npos) end = script.size();
+        std::string line = script.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+        if (!out.empty()) out += '\n';
+        out += line;
+        start = end + 1;
+    }
+    return out;
+}
+
+class Self : public ::testing::Test {
+protected:
+    void SetUp() override {
+#ifndef TW_PWSH_UNIX
+        GTEST_SKIP() << "pwsh is not installed (scripts/install-deps.sh installs it where dotnet is): "
+                        "the scripts /SELF places are not run";
+#endif
+        folder = tmp / "far";
+        makeDir(folder);
+        farTemp = tmp / "far-temp";
+        makeDir(farTemp);
+    }
+
+    std::string pwsh(const std::string& command) {
+#ifdef TW_PWSH_UNIX
+        RunResult r = run(toWindowsPath(TW_PWSH_UNIX), {"-NoProfile", "-NonInteractive", "-EncodedCommand", base64Utf16(command)},
+                          RunOptions{"", {}, 300000, {}});
+        EXPECT_FALSE(r.timedOut);
+        return r.out + r.err;
+#else
+        (void)command;
+        return "";
+#endif
+    }
+    std::string saved(const std::string& text) {
+        const std::string file = tmp / ("script-" + std::to_string(++scripts) + ".ps1");
+        writeFile(file, text);
+        return unixPath(file);
+    }
+
+    // Runs a script text as `Get-Clipboard -Raw | iex` would, in the folder.
+    std::string runScript(const std::string& text, const std::string& in, const std::string& before = "") {
+        return pwsh(before + "$env:TEMP = '" + unixPath(farTemp) + "'; Set-Location -LiteralPath '" + unixPath(in) +
+                    "'; Get-Content -Raw -LiteralPath '" + saved(text) + "' | iex");
+    }
+
+    // The scripts of a set: /SELF places the first, /NEXT the others.
+    std::vector<std::string> placeSet(const std::string& exe, const std::string& size, std::string* fingerprint = nullptr) {
+        RunResult r = run(exe, {size});
+        EXPECT_EQ(r.exitCode, 0u) << r.out;
+        expectKeptOutOfHistory("/SELF");
+        std::vector<std::string> scripts{getClipboardText().value_or("")};
+        unsigned count = 0;
+        const size_t at = r.out.find("Tarnwick as ");
+        EXPECT_NE(at, std::string::npos) << r.out;
+        std::sscanf(r.out.c_str() + at, "Tarnwick as %u", &count);
+        const size_t print = r.out.find("fingerprint ");
+        if (fingerprint && print != std::string::npos) *fingerprint = r.out.substr(print + 12, 14);
+        for (unsigned n = 2; n <= count; ++n) {
+            RunResult next = run(exe, {"/NEXT"});
+            EXPECT_EQ(next.exitCode, 0u) << next.out;
+            EXPECT_TRUE(contains(next.out, "Placed script " + std::to_string(n) + " of " + std::to_string(count)))
+                << next.out;
+            scripts.push_back(getClipboardText().value_or(""));
+        }
+        return scripts;
+    }
+
+    void expectWritten(const std::string& in) {
+        for (const char* name : kFiles) EXPECT_EQ(readFile(in + "\\" + name), readFile(binDir() + "\\" + name)) << name;
+    }
+    void expectNothingWritten(const std::string& what) {
+        EXPECT_TRUE(listDir(folder).empty()) << what;
+    }
+    size_t piecesKept() {
+        size_t n = 0;
+        const std::string root = farTemp + "\\TarnwickSelf";
+        if (!isDir(root)) return 0;
+        for (const std::string& set : listDir(root)) n += listDir(root + "\\" + set).size();
+        return n;
+    }
+
+    TempDir tmp;
+    std::string folder, farTemp;
+    unsigned scripts = 0;
+};
+
+TEST_F(Self, OneScriptWritesTheBuildAndSaysWhatNext) {
+    std::string fingerprint;
+    const std::vector<std::string> set = placeSet(tarnwickExe(), "/SELF", &fingerprint);
+    ASSERT_EQ(set.size(), 1u);
+    const std::string& script = set[0];
+    // The header names the files, their hashes and the fingerprint /SELF printed.
+    const std::string header = script.substr(0, script.find("\n$set"));
+    for (const char* name : kFiles) EXPECT_TRUE(contains(header, std::string("#   ") + name)) << header;
+    EXPECT_EQ(countOf(header, "SHA-256 "), 5u) << header;  // three files, the set, the piece
+    EXPECT_TRUE(contains(header, "Fingerprint of Tarnwick.exe: " + fingerprint)) << header;
+    EXPECT_TRUE(contains(header, "Get-Clipboard -Raw | iex")) << header;
+
+    // Windows PowerShell 5.1 reads it: no syntax that only PowerShell 7 has,
+    // and no command but the four that every version has and its own.
+    const std::string lint = pwsh(
+        "$ast = [Management.Automation.Language.Parser]::ParseInput((Get-Content -Raw -LiteralPath '" + saved(script) +
+        "'), [ref]$null, [ref]$null);"
+        "$newer = $ast.FindAll({ param($n) $n.GetType().Name -in 'TernaryExpressionAst', 'PipelineChainAst' -or "
+        "('BinaryExpressionAst', 'AssignmentStatementAst' -contains $n.GetType().Name -and \"$($n.Operator)\" -like 'QuestionQuestion*') -or "
+        "('MemberExpressionAst', 'InvokeMemberExpressionAst', 'IndexExpressionAst' -contains $n.GetType().Name -and $n.NullConditional) }, $true);"
+        "$own = @($ast.FindAll({ param($n) $n.GetType().Name -eq 'FunctionDefinitionAst' }, $true) | ForEach-Object { $_.Name });"
+        "$known = @('Write-Host', 'ForEach-Object', 'Where-Object', 'New-Object') + $own;"
+        "$other = @($ast.FindAll({ param($n) $n.GetType().Name -eq 'CommandAst' }, $true) | ForEach-Object { $_.GetCommandName() } | "
+        "Where-Object { $known -notcontains $_ });"
+        "Write-Host \"newer syntax: $($newer.Count); other commands: $($other -join ',')\"");
+    EXPECT_TRUE(contains(lint, "newer syntax: 0; other commands: \n")) << lint;
+
+    const std::string out = runScript(script, folder);
+    expectWritten(folder);
+    EXPECT_TRUE(contains(out, "Next: .\\Tarnwick.exe /RECEIVE <folder>")) << out;
+    EXPECT_EQ(piecesKept(), 0u);
+    // Run again: nothing to do, nothing else written.
+    EXPECT_TRUE(contains(runScript(script, folder), "already written")) << out;
+    EXPECT_EQ(listDir(folder).size(), 3u);
+
+    // A different Tarnwick.exe already there stays; the set goes beside it.
+    const std::string other = tmp / "other";
+    makeDir(other);
+    writeFile(other + "\\Tarnwick.exe", std::string("another program"));
+    const std::string beside = runScript(flattened(script), other);
+    EXPECT_EQ(readFile(other + "\\Tarnwick.exe"), "another program");
+    EXPECT_TRUE(contains(beside, "holds a different Tarnwick.exe")) << beside;
+    expectWritten(other + "\\Tarnwick-" + fingerprint);
+    EXPECT_TRUE(contains(beside, "Next: .\\Tarnwick-" + fingerprint + "\\Tarnwick.exe /RECEIVE")) << beside;
+
+    // Constrained Language Mode: one plain line, nothing written.
+    removeTree(folder);
+    makeDir(folder);
+    const std::string constrained =
+        runScript(script, folder, "$ExecutionContext.SessionState.LanguageMode = 'ConstrainedLanguage'; ");
+    EXPECT_TRUE(contains(constrained, "Constrained Language Mode")) << constrained;
+    expectNothingWritten("constrained");
+}
+
+TEST_F(Self, PiecesInAnyOrderTwiceAndThroughAFlatteningChannel) {
+    const std::vector<std::string> set = placeSet(tarnwickExe(), "/SELF:200K");
+    ASSERT_GE(set.size(), 2u);
+    for (const std::string& s : set) EXPECT_LE(s.size(), 200u << 10);
+    // /NEXT n places script n again; past the end it says so.
+    RunResult again = runTarnwick({"/NEXT", "1"});
+    EXPECT_EQ(getClipboardText().value_or(""), set[0]) << again.out;
+    RunResult past = runTarnwick({"/NEXT"});
+    EXPECT_NE(past.exitCode, 0u);
+    ASSERT_EQ(past.boxes.size(), 1u);
+    EXPECT_TRUE(contains(past.boxes[0].text, "All " + std::to_string(set.size()) + " scripts were placed")) << past.boxes[0].text;
+
+    for (bool flatten : {false, true}) {
+        SCOPED_TRACE(flatten ? "flattened" : "as placed");
+        removeTree(folder);
+        makeDir(folder);
+        std::vector<size_t> order(set.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::shuffle(order.begin(), order.end(), std::mt19937(flatten ? 5 : 11));
+        order.insert(order.begin() + 1, order[0]);  // one run twice
+        for (size_t i = 0; i < order.size(); ++i) {
+            const std::string out = runScript(flatten ? flattened(set[order[i]]) : set[order[i]], folder);
+            if (i + 1 < order.size()) {
+                EXPECT_TRUE(contains(out, "Still to run")) << out;
+                expectNothingWritten("before the last piece");
+            } else {
+                EXPECT_TRUE(contains(out, "Written to")) << out;
+            }
+        }
+        expectWritten(folder);
+        EXPECT_EQ(piecesKept(), 0u);
+    }
+}
+
+TEST_F(Self, ACutChangedOrForeignPieceWritesNothing) {
+    const std::vector<std::string> set = placeSet(tarnwickExe(), "/SELF:200K");
+    ASSERT_GE(set.size(), 2u);
+    // Another set: the same program with a byte more at its end.
+    const std::string otherBin = tmp / "other-bin";
+    makeDir(otherBin);
+    writeFile(otherBin + "\\Tarnwick.exe", readFile(tarnwickExe()) + "x");
+    writeFile(otherBin + "\\zlib1.dll", readFile(binDir() + "\\zlib1.dll"));
+    const std::vector<std::string> foreign = placeSet(otherBin + "\\Tarnwick.exe", "/SELF:200K");
+    ASSERT_GE(foreign.size(), 2u);
+
+    const std::string& second = set[1];
+    const size_t data = second.find("\n#>") + 1;
+    std::string changed = second;
+    changed[data + 40] = changed[data + 40] == 'A' ? 'B' : 'A';
+    const std::string spliced =
+        second.substr(0, data) + foreign[1].substr(foreign[1].find("\n#>") + 1);
+    struct Row {
+        const char* name;
+        std::string text;
+        const char* says;
+    };
+    const Row rows[] = {
+        {"cut", second.substr(0, second.size() * 2 / 3), "arrived cut short"},
+        {"one character changed", changed, "was changed on the way"},
+        {"another set's data", spliced, "was changed on the way"},
+    };
+    for (const Row& row : rows) {
+        const std::string out = runScript(row.text, folder);
+        EXPECT_TRUE(contains(out, row.says)) << row.name << ": " << out;
+        EXPECT_TRUE(contains(out, "Nothing was written.")) << row.name << ": " << out;
+        expectNothingWritten(row.name);
+        EXPECT_EQ(piecesKept(), 0u) << row.name;
+    }
+    // A whole piece of another set is kept apart and completes nothing.
+    EXPECT_TRUE(contains(runScript(set[0], folder), "Still to run"));
+    const std::string out = runScript(foreign[1], folder);
+    EXPECT_TRUE(contains(out, "another Tarnwick set")) << out;
+    expectNothingWritten("another set's piece");
+    EXPECT_EQ(piecesKept(), 2u);
+}
+
+}  // namespace
+}  // namespace e2e
