@@ -54,13 +54,14 @@ std::string flattened(const std::string& script) {
     return out;
 }
 
-class Self : public ::testing::Test {
+class Self : public TextTransfer {
 protected:
     void SetUp() override {
 #ifndef TW_PWSH_UNIX
         GTEST_SKIP() << "pwsh is not installed (scripts/install-deps.sh installs it where dotnet is): "
                         "the scripts /SELF places are not run";
 #endif
+        TextTransfer::SetUp();
         folder = tmp / "far";
         makeDir(folder);
         farTemp = tmp / "far-temp";
@@ -134,7 +135,6 @@ protected:
         return n;
     }
 
-    TempDir tmp;
     std::string folder, farTemp;
     unsigned scripts = 0;
 };
@@ -193,6 +193,25 @@ TEST_F(Self, OneScriptWritesTheBuildAndSaysWhatNext) {
     expectNothingWritten("constrained");
 }
 
+// End to end: the program the script wrote receives a tree that the
+// build's /SEND places on another machine, through a text-only channel.
+TEST_F(Self, TheWrittenProgramReceivesATreeSentByTheBuild) {
+    const std::vector<std::string> set = placeSet(tarnwickExe(), "/SELF");
+    ASSERT_EQ(set.size(), 1u);
+    runScript(set[0], folder);
+    const std::string written = folder + "\\Tarnwick.exe";
+    ASSERT_TRUE(exists(written));
+    Channel channel(tmp, 0, "lf", 0, false);
+    Process receiver(written, {"/FORCERECEIVE", dest});
+    ASSERT_TRUE(waitFor([&] { return contains(receiver.output(), "Waiting for Tarnwick parts"); })) << receiver.output();
+    OtherMachineProcess sender(tarnwickExe(), {"/SEND:8K", sharedPath(source)});
+    ASSERT_TRUE(receiver.wait(600000)) << receiver.output();
+    EXPECT_EQ(receiver.exitCode(), 0u) << receiver.output();
+    EXPECT_TRUE(contains(receiver.output(), "Done.\n")) << receiver.output();
+    ASSERT_TRUE(sender.wait(120000)) << sender.output();
+    expectArrived();
+}
+
 TEST_F(Self, PiecesInAnyOrderTwiceAndThroughAFlatteningChannel) {
     const std::vector<std::string> set = placeSet(tarnwickExe(), "/SELF:200K");
     ASSERT_GE(set.size(), 2u);
@@ -228,16 +247,23 @@ TEST_F(Self, PiecesInAnyOrderTwiceAndThroughAFlatteningChannel) {
 }
 
 TEST_F(Self, ACutChangedOrForeignPieceWritesNothing) {
-    const std::vector<std::string> set = placeSet(tarnwickExe(), "/SELF:200K");
+    std::string own, other;
+    const std::vector<std::string> set = placeSet(tarnwickExe(), "/SELF:200K", &own);
     ASSERT_GE(set.size(), 2u);
-    // Another set: the same program with a byte more at its end.
+    // Another set: the same program with one letter of its DOS stub
+    // changed, near the start, so that every piece of the stream differs.
     const std::string otherBin = tmp / "other-bin";
     makeDir(otherBin);
-    writeFile(otherBin + "\\Tarnwick.exe", readFile(tarnwickExe()) + "x");
+    std::string program = readFile(tarnwickExe());
+    const size_t stub = program.find("DOS mode");
+    ASSERT_NE(stub, std::string::npos);
+    program[stub + 4] = 'M';
+    writeFile(otherBin + "\\Tarnwick.exe", program);
     for (const char* name : {"zlib1.dll", "ReadMe.txt"})
         writeFile(otherBin + "\\" + name, readFile(binDir() + "\\" + name));
-    const std::vector<std::string> foreign = placeSet(otherBin + "\\Tarnwick.exe", "/SELF:200K");
+    const std::vector<std::string> foreign = placeSet(otherBin + "\\Tarnwick.exe", "/SELF:200K", &other);
     ASSERT_GE(foreign.size(), 2u);
+    ASSERT_NE(own, other);
 
     const std::string& second = set[1];
     const size_t data = second.find("\n#>") + 1;
