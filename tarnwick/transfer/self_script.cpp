@@ -97,6 +97,9 @@ std::string script(const SetFacts& set, uint32_t piece, uint32_t pieces, const u
     s += "# The set: " + std::to_string(set.setBytes) + " bytes compressed, SHA-256 " + set.setHash + "\r\n";
     s += "# This piece: " + std::to_string(length) + " bytes, SHA-256 " + pieceHash + "\r\n";
     s += "# Nothing else is written, and nothing written is run.\r\n";
+    // In a script block of its own, so that nothing it sets stays behind
+    // in the user's session.
+    s += "& {\r\n";
     s += "$set = '" + set.setId + "'; $piece = " + std::to_string(piece) + "; $pieces = " + std::to_string(pieces) +
          "\r\n";
     s += "$pieceBytes = " + std::to_string(length) + "; $pieceHash = '" + pieceHash + "'\r\n";
