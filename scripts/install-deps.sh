@@ -43,6 +43,15 @@ make_locales() {
     $SUDO locale-gen >/dev/null || fail "locale-gen failed"
 }
 
+# PowerShell for the tests that run the scripts /SELF places: a .NET global
+# tool (into ~/.dotnet/tools), where dotnet is there. 7.6.10 by name: the
+# newest does not install. Without it those tests are skipped and named.
+if command -v dotnet >/dev/null 2>&1 && [ ! -x "$HOME/.dotnet/tools/pwsh" ] && ! command -v pwsh >/dev/null 2>&1; then
+    echo "install-deps: installing PowerShell 7.6.10 (dotnet tool)" >&2
+    dotnet tool install --global PowerShell --version 7.6.10 >&2 </dev/null ||
+        echo "install-deps: PowerShell did not install; the tests that need pwsh will be skipped" >&2
+fi
+
 if [ -z "$need" ] && [ "$arch_ok" = 1 ]; then
     [ -z "$(missing_locales)" ] && exit 0
 fi

@@ -11,6 +11,7 @@
 #include "../platform/command.h"
 #include "../platform/console.h"
 #include "../platform/formats.h"
+#include "../transfer/self_transfer.h"
 #include "../transfer/text_transfer.h"
 #include "frontend.h"
 
@@ -30,6 +31,7 @@ void printUsage() {
                     "\tTarnwick  /CLEAR\n"
                     "\tTarnwick  /TEXT[:size] path1 [path2...]\n"
                     "\tTarnwick  /NEXT [part]\n"
+                    "\tTarnwick  /SELF[:size]\n"
                     "\tTarnwick  /SEND[:size] [/WAIT:seconds] [/INTERVAL:seconds] path1 [path2...]\n"
                     "\tTarnwick  /[FORCE]RECEIVE path\n"
                     "\n");
@@ -81,6 +83,21 @@ int dispatch() {
     }
     if (isSwitch(args[1], "/CLEAR")) return clearClipboard() ? 0 : 1;
 
+    // The program itself, as PowerShell scripts for a side that has none.
+    uint64_t scriptChars = 0;
+    switch (parseSelfSwitch(args[1].c_str(), scriptChars)) {
+    case SelfSwitch::None: break;
+    case SelfSwitch::BadSize:
+        messageBox(kSelfTooSmall, MB_ICONWARNING);
+        return kExitUsage;
+    case SelfSwitch::Self:
+        if (args.size() != 2) {
+            printUsage();
+            return kExitUsage;
+        }
+        return placeSelf(scriptChars) ? 0 : 1;
+    }
+
     // The block as text, in parts of at most this many characters.
     uint64_t partChars = 0;
     switch (parseTextSwitch(args[1].c_str(), partChars)) {
@@ -102,7 +119,8 @@ int dispatch() {
             messageBox("Part number incorrect.", MB_ICONWARNING);
             return kExitUsage;
         }
-        return placeNextPart(part) ? 0 : 1;
+        // /NEXT continues whichever of /SELF and a text copy came last.
+        return (selfSetPlacedLast() ? placeNextScript(part) : placeNextPart(part)) ? 0 : 1;
     }
 
     // Hands-free: /SEND[:size] takes the size as /TEXT does.

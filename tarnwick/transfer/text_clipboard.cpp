@@ -12,6 +12,7 @@
 #include "../../common/handles.h"
 #include "../platform/command.h"
 #include "../platform/console.h"
+#include "self_transfer.h"
 #include "temp_folder.h"
 #include "text_transfer.h"
 
@@ -223,6 +224,8 @@ void publishBlockAsText(uint32_t format, const uint8_t* block, size_t blockLengt
         text = partText(h, payload);
         // What an earlier text copy that was stopped half-way left behind.
         removeLeftovers(keptCopyPath());
+        // /NEXT sends from this copy now, not from a set /SELF placed.
+        forgetSelfSet();
         // The rest waits in the temp folder for /NEXT; a copy of one part
         // leaves nothing there, so /NEXT cannot send a part of an older one.
         if (h.count > 1) {
@@ -265,6 +268,7 @@ void forgetKeptCopy() {
         const std::wstring path = keptCopyPath();
         removeFile(path);
         removeLeftovers(path);
+        forgetSelfSet();
     } catch (const char*) {
         // No temp folder: nothing is kept either.
     }

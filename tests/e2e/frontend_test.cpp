@@ -11,14 +11,15 @@ namespace {
 const std::vector<std::string> kUsage = {
     "Tarnwick 2.0", "", "Syntax:-", "\tTarnwick  path1 [path2...]", "\tTarnwick  /[FORCE]PASTE path",
     "\tTarnwick  /CLEAR", "\tTarnwick  /TEXT[:size] path1 [path2...]", "\tTarnwick  /NEXT [part]",
-    "\tTarnwick  /SEND[:size] [/WAIT:seconds] [/INTERVAL:seconds] path1 [path2...]",
+    "\tTarnwick  /SELF[:size]", "\tTarnwick  /SEND[:size] [/WAIT:seconds] [/INTERVAL:seconds] path1 [path2...]",
     "\tTarnwick  /[FORCE]RECEIVE path", "",
 };
 constexpr DWORD kExitUsage = 0xFFFFFFFF;
 
 TEST(CommandLine, UsageTextAndExitMinusOne) {
     const std::vector<std::vector<std::string>> cases = {{},        {"/?"}, {"/?", "more", "words"}, {"/text"},
-                                                         {"/send"}, {"/SEND:4M", "/WAIT:5", "/interval:9"}};
+                                                         {"/send"}, {"/SEND:4M", "/WAIT:5", "/interval:9"},
+                                                         {"/SELF", "a"}};
     for (const auto& args : cases) {
         SCOPED_TRACE(args.empty() ? "(none)" : args.back());
         RunResult r = runTarnwick(args);
@@ -26,6 +27,7 @@ TEST(CommandLine, UsageTextAndExitMinusOne) {
         EXPECT_EQ(r.lines, kUsage);
         EXPECT_EQ(r.out, "Tarnwick 2.0\n\nSyntax:-\n\tTarnwick  path1 [path2...]\n\tTarnwick  /[FORCE]PASTE path\n"
                          "\tTarnwick  /CLEAR\n\tTarnwick  /TEXT[:size] path1 [path2...]\n\tTarnwick  /NEXT [part]\n"
+                         "\tTarnwick  /SELF[:size]\n"
                          "\tTarnwick  /SEND[:size] [/WAIT:seconds] [/INTERVAL:seconds] path1 [path2...]\n"
                          "\tTarnwick  /[FORCE]RECEIVE path\n\n");
         EXPECT_TRUE(r.boxes.empty());
@@ -130,12 +132,14 @@ TEST(CommandLine, MalformedTextCommandsAreUsageErrors) {
     const std::string time = "Time incorrect: /WAIT:seconds and /INTERVAL:seconds take 1 to 86400 seconds.",
                       paste = "Paste path not specified or incorrect.", part = "Part number incorrect.",
                       size = "Part size incorrect: /TEXT:size takes a number of characters of at least 263, with K "
-                             "or M after it for 1024 or 1048576 of them, or 0 for one part.";
+                             "or M after it for 1024 or 1048576 of them, or 0 for one part.",
+                      self = "Script size incorrect: /SELF:size takes a number of characters of at least 16K, with K "
+                             "or M after it for 1024 or 1048576 of them, or 0 for one script.";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"/TEXT:262", "a"}, size}, {{"/text:1G", "a"}, size}, {{"/NEXT", "x"}, part},
         {{"/next", "0"}, part},     {{"/NEXT", "1", "2"}, part}, {{"/SEND:262", "a"}, size},
         {{"/SEND", "/WAIT:0", "a"}, time}, {{"/send", "/INTERVAL:86401", "a"}, time}, {{"/SEND", "/WAIT:x", "a"}, time},
-        {{"/RECEIVE"}, paste}, {{"/forcereceive", "a", "b"}, paste}};
+        {{"/RECEIVE"}, paste}, {{"/forcereceive", "a", "b"}, paste}, {{"/SELF:15K"}, self}, {{"/self:"}, self}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first[0] + " +" + std::to_string(c.first.size() - 1));
         putClipboard("Tarnwick_1", Bytes(292, 0));
