@@ -44,6 +44,7 @@ for arg in "$@"; do
     case "$position:$arg" in
         1:/\? | 1:/[Cc][Ll][Ee][Aa][Rr] | 1:/[Pp][Aa][Ss][Tt][Ee] | 1:/[Ff][Oo][Rr][Cc][Ee][Pp][Aa][Ss][Tt][Ee]) ;;
         1:/[Tt][Ee][Xx][Tt] | 1:/[Tt][Ee][Xx][Tt]:* | 1:/[Nn][Ee][Xx][Tt]) ;;
+        1:/[Ss][Ee][Ll][Ff] | 1:/[Ss][Ee][Ll][Ff]:*) ;;
         1:/[Ss][Ee][Nn][Dd] | 1:/[Ss][Ee][Nn][Dd]:*) sending=yes ;;
         1:/[Rr][Ee][Cc][Ee][Ii][Vv][Ee] | 1:/[Ff][Oo][Rr][Cc][Ee][Rr][Ee][Cc][Ee][Ii][Vv][Ee]) ;;
         *:/*) arg="Z:$(printf '%s' "$arg" | tr '/' '\\')" ;;

@@ -97,7 +97,9 @@ TEST(SelfScripts, CutToTheSizeAndCarryTheFiles) {
         EXPECT_EQ(inflatedData(set), joined) << row.chars;
         for (size_t i = 0; i < set.scripts.size(); ++i) {
             const std::string& s = set.scripts[i];
-            if (row.chars) EXPECT_LE(s.size(), row.chars) << i;
+            if (row.chars) {
+                EXPECT_LE(s.size(), row.chars) << i;
+            }
             const std::string of = std::to_string(i + 1) + "/" + std::to_string(set.scripts.size());
             EXPECT_NE(s.find("#TWSELF " + set.setId + " " + of + " begin\r\n"), std::string::npos);
             EXPECT_NE(s.find("#TWSELF " + set.setId + " " + of + " end lines="), std::string::npos);
@@ -135,7 +137,9 @@ TEST(SelfScripts, SwitchAndNote) {
     for (const Row& row : rows) {
         uint64_t chars = 12345;
         EXPECT_EQ(parseSelfSwitch(row.arg, chars), row.result);
-        if (row.result == SelfSwitch::Self) EXPECT_EQ(chars, row.chars);
+        if (row.result == SelfSwitch::Self) {
+            EXPECT_EQ(chars, row.chars);
+        }
     }
 
     uint32_t next = 0;
