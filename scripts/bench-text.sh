@@ -230,7 +230,8 @@ def hands_free(one_way, part_chars, cap):
                   for t, end, event, number, chars, label in events]
         for t, who, what in sorted(story):
             f.write(f"{t:.4f} {who}: {what}\n")
-    ok = sent_code == 0 and code == 0 and same_tree(tree, os.path.join(out, "hands-free-tree"))
+    # One way, nothing confirms the paste: the sender ends with 2.
+    ok = sent_code == (2 if one_way else 0) and code == 0 and same_tree(tree, os.path.join(out, "hands-free-tree"))
     shutil.rmtree(out, ignore_errors=True)
     return seconds, count, ok, breakdown(sender.lines, receiver.lines, events) if not one_way else None
 

@@ -221,7 +221,8 @@ void publishBlockAsText(uint32_t format, const uint8_t* block, size_t blockLengt
             joined.insert(joined.end(), names.begin(), names.end());
             payload = joined.data();
         }
-        text = partText(h, payload);
+        // /SEND places part 1 itself, once it listens for the answers.
+        if (!request.handsFree) text = partText(h, payload);
         // What an earlier text copy that was stopped half-way left behind.
         removeLeftovers(keptCopyPath());
         // /NEXT sends from this copy now, not from a set /SELF placed.
@@ -240,12 +241,15 @@ void publishBlockAsText(uint32_t format, const uint8_t* block, size_t blockLengt
         throw kNotEnoughMemory;
     }
 
-    placeText(text);
     if (request.handsFree) {
-        // /SEND takes it from here.
+        // /SEND takes it from here. Placed here as well, part 1 would cross
+        // the channel twice, and an answer to it could come before /SEND
+        // listens.
+        console().write("Copying data to clipboard...\n");
         request.handsFree->header = h;
         return;
     }
+    placeText(text);
     if (h.count > 1) {
         console().write("The copy is " + std::to_string(h.count) + " parts of text.\n");
         console().write(placedText(1, h.count, 2) + "\n");
