@@ -5,6 +5,7 @@
 #   TW_ARCH        win32 or x64: that build
 #   TW_BUILD_DIR   its tree; without TW_ARCH, the program found there decides
 tw_asked_arch=${TW_ARCH:-}
+tw_asked_prefix=${TW_WINEPREFIX:-}
 . "$root/scripts/wine-env.sh"
 if [ -n "$tw_asked_arch" ]; then
     TW_ARCH=$tw_asked_arch
@@ -28,7 +29,7 @@ elif [ "$TW_ARCH" = x64 ]; then
 else
     build_dir=$root/build/win32
 fi
-: "${TW_WINEPREFIX:=$root/build/wine-bench-$TW_ARCH}"
+TW_WINEPREFIX=${tw_asked_prefix:-$root/build/wine-bench-$TW_ARCH}
 export TW_ARCH TW_WINEPREFIX TW_BUILD_DIR="$build_dir"
 . "$root/scripts/wine-env.sh"
 if [ "$TW_ARCH" = win32 ]; then

@@ -57,7 +57,8 @@ cleanup() {
     rm -rf "$work_dir"
 }
 tree_of() { if [ "$1" = win32 ]; then echo "$win32_dir"; else echo "$win64_dir"; fi; }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 # start_display NAME: starts an X server and sets display_NAME to its name.
 start_display() {
@@ -119,13 +120,15 @@ else
         (run_wine_tests "$arch" "$@" >"$work_dir/$arch.log" 2>&1; echo $? >"$work_dir/$arch.rc") &
         runs="$runs $!"
     done
-    # Not a bare wait: that would wait for the X servers too.
+    # Not a bare wait: that would wait for the X servers too. A run that
+    # ended without its status (killed) counts as failed, and its output
+    # is still shown.
     # shellcheck disable=SC2086 # a list of numbers
-    wait $runs
+    wait $runs || true
     for arch in $builds; do
         echo "==== $arch build: unit and end-to-end tests (Wine)"
-        cat "$work_dir/$arch.log"
-        [ "$(cat "$work_dir/$arch.rc" 2>/dev/null)" = 0 ] || status=1
+        cat "$work_dir/$arch.log" || true
+        [ "$(cat "$work_dir/$arch.rc" 2>/dev/null)" = 0 ] || { echo "test: the $arch build's run failed"; status=1; }
     done
 fi
 if ! tw_machine_runs_i386; then
