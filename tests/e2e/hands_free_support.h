@@ -239,7 +239,6 @@ protected:
             EXPECT_TRUE(contains(got, "Part 1 of 1 would complete a copy that no sender has sent")) << got;
         }
 
-
         // The last acknowledgement says pasted, and stays out of history.
         // (One way, the sender's parts go on coming after it.)
         if (row.oneWay) return;
