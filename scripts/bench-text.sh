@@ -193,8 +193,13 @@ class Channel:
         if os.path.exists(self.log):
             with open(self.log) as f:
                 for line in f:
-                    t, end, event, number, chars, label = line.split()
-                    events.append((float(t), end, event, int(number), int(chars), label))
+                    # The two ends append to one file: a line they wrote at
+                    # the same moment may be cut into another.
+                    try:
+                        t, end, event, number, chars, label = line.split()
+                        events.append((float(t), end, event, int(number), int(chars), label))
+                    except ValueError:
+                        continue
         return events
 
 def fresh_start():
