@@ -20,9 +20,6 @@ const Row kChannels[] = {
      kPasted},
     {"APartOfAnotherCopyInTheMiddle", 0, "lf", 1500, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true,
      Event::ForeignPart, kPasted},
-    // Started again after the copy was cut for the channel: the smaller
-    // parts go on, the receiver holds part 1 already.
-    {"CappedSenderStoppedAfterTheRecut", 12000, "keep", 0, false, {"/SEND"}, true, Event::StopSender, kPasted},
     {"AnOldCopyOnTheClipboardWhenTheReceiverStarts", 0, "lf", 0, false, {"/SEND:8K"}, true,
      Event::OldCopyOnClipboard, kPasted},
 };
