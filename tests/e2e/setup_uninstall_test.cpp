@@ -99,6 +99,17 @@ std::string finishRemoval(const Process& first) {
     return text;
 }
 
+// Uninstall confirmed in the maintenance dialog: the folder and every
+// all-users key are gone.
+void uninstallFrom(const std::string& folder) {
+    auto first = confirmUninstall(folder);
+    ASSERT_TRUE(first->wait(20000));
+    EXPECT_EQ(first->exitCode(), 0u);
+    EXPECT_EQ(finishRemoval(*first), "Tarnwick uninstalled.");
+    EXPECT_FALSE(exists(folder));
+    EXPECT_FALSE(anyKeyAt(forAllUsers()));
+}
+
 }  // namespace
 
 // Installed for all users or for the current user alone, in folders named in
@@ -172,12 +183,7 @@ TEST_F(Uninstall, EveryKindOfInstallationFromInstallToNothingLeft) {
         EXPECT_TRUE(keyExists(mine.classes, mine.key(".tarnwk")));
         EXPECT_FALSE(anyKeyAt(other));
 
-        auto first = confirmUninstall(folder);
-        ASSERT_TRUE(first->wait(20000));
-        EXPECT_EQ(first->exitCode(), 0u);
-        EXPECT_EQ(finishRemoval(*first), "Tarnwick uninstalled.");
-        EXPECT_FALSE(exists(folder));
-        EXPECT_FALSE(anyKeyAt(forAllUsers()));
+        uninstallFrom(folder);
         EXPECT_FALSE(anyKeyAt(forCurrentUser()));
         EXPECT_FALSE(exists(sendToLink()));
         EXPECT_FALSE(exists(quickLaunchLink()));
@@ -216,12 +222,7 @@ TEST_F(Uninstall, AnInstallationByTheEarlierSetup) {
     setText(HKEY_CLASSES_ROOT, std::string(kFolderVerbKey) + "\\command", "", "\"" + program + "\" /PASTE \"%1\"");
     for (const auto& row : newTypeRows()) setText(HKEY_CLASSES_ROOT, row.key, row.value, expectedText(row.text, program));
 
-    auto first = confirmUninstall(folder);
-    ASSERT_TRUE(first->wait(20000));
-    EXPECT_EQ(first->exitCode(), 0u);
-    EXPECT_EQ(finishRemoval(*first), "Tarnwick uninstalled.");
-    EXPECT_FALSE(exists(folder));
-    EXPECT_FALSE(anyKeyAt(forAllUsers()));
+    uninstallFrom(folder);
 }
 
 TEST_F(Uninstall, EndToEnd) {
