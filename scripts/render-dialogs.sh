@@ -36,12 +36,12 @@ export DISPLAY="$display"
 setup_pid=""
 cleanup() {
     [ -n "$setup_pid" ] && kill "$setup_pid" 2>/dev/null || true
-    tw_wineserver -k >/dev/null 2>&1 || true
+    tw_wine_stop || true
     kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
 sleep 1
-tw_wineserver -k >/dev/null 2>&1 || true
+tw_wine_stop || true
 tw_wine_prepare
 
 # Wine leaves the caption bar to a window manager, and there is none here:
@@ -75,7 +75,7 @@ render() {
     import -window "$id" "$docs/$1.png"
     echo "render-dialogs: wrote $docs/$1.png"
     kill "$setup_pid" 2>/dev/null || true
-    tw_wineserver -k >/dev/null 2>&1 || true
+    tw_wine_stop || true
     wait "$setup_pid" 2>/dev/null || true
     setup_pid=""
     tw_wineserver -p >/dev/null 2>&1 || true

@@ -52,7 +52,7 @@ xvfb_pids=
 cleanup() {
     for arch in $builds; do
         (TW_ARCH=$arch TW_WINEPREFIX=$(tree_of "$arch")/wine-test
-         . "$root/scripts/wine-env.sh"; tw_wineserver -k >/dev/null 2>&1) || true
+         . "$root/scripts/wine-env.sh"; tw_wine_stop) || true
     done
     # shellcheck disable=SC2086 # a list of numbers
     [ -z "$xvfb_pids" ] || kill $xvfb_pids 2>/dev/null || true
@@ -99,12 +99,12 @@ run_wine_tests() (
     . "$root/scripts/wine-env.sh"
     echo "test: X display $DISPLAY"
     # The wineserver must start under this display.
-    tw_wineserver -k >/dev/null 2>&1 || true
+    tw_wine_stop || true
     tw_wine_prepare || exit 3
     tw_wine_keep_session "$dir/tools/session_keeper.exe"
     status=0
     ctest --test-dir "$dir" --output-on-failure --output-junit "$junit_dir/$arch.xml" "$@" || status=1
-    tw_wineserver -k >/dev/null 2>&1 || true
+    tw_wine_stop || true
     exit $status
 )
 

@@ -118,6 +118,22 @@ tw_wine_prepare() {
     ) 9>"$WINEPREFIX.lock"
 }
 
+# Ends the prefix's wineserver and every process it runs, and returns once
+# they are gone. "wineserver -k" only asks: a program started at once after
+# it may still meet the dying server, and Wine then ends it with exit code 1
+# before it runs; tw_wine_prepare would also take the dying services for a
+# running session and start no server.
+tw_wine_stop() {
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    "$WINESERVER" -w >/dev/null 2>&1 || true
+    for _ in $(seq 100); do
+        tw_wine_process_running 'wineserver|\.exe' || return 0
+        sleep 0.1
+    done
+    echo "wine-env: processes of $WINEPREFIX outlived its wineserver" >&2
+    return 1
+}
+
 # Wine drops the window station, and the clipboard with it, shortly after
 # the last process attached to it ends. An idle keeper process makes the
 # clipboard outlive each run, as a Windows session does. $1: its .exe.

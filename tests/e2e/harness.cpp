@@ -836,11 +836,12 @@ std::string shellQuote(const std::string& s) {
 // a process to wait for, so the script's last act is writing that file.
 // The script inherits this process's environment: this machine's prefix,
 // loader and wineserver.
-int linuxScript(const std::string& setup, const std::string& commands, const std::string& outFile, DWORD timeoutMs) {
+int linuxScript(const std::string& setup, const std::string& commands, const std::string& outFile, DWORD timeoutMs,
+                const std::string& errFile = "/dev/null") {
     TempDir dir;
     const std::string rc = unixPath(dir / "rc"), script = dir / "run.sh";
     writeFile(script, setup +
-                      "{ " + commands + "\n} >" + shellQuote(outFile) + " 2>/dev/null </dev/null\n"
+                      "{ " + commands + "\n} >" + shellQuote(outFile) + " 2>" + shellQuote(errFile) + " </dev/null\n"
                       "echo $? >" + shellQuote(rc + ".tmp") + " && mv " + shellQuote(rc + ".tmp") + " " + shellQuote(rc) + "\n");
     // Wine hands a Linux program its arguments as they are: a Linux path.
     Process shell("Z:\\bin\\sh", {unixPath(script)}, "", false);
@@ -864,11 +865,13 @@ RunResult runScript(const std::string& setup, const std::string& command, DWORD 
     TempDir dir;
     RunResult r;
     const auto started = std::chrono::steady_clock::now();
-    const int code = linuxScript(setup, command, unixPath(dir / "out"), timeoutMs);
+    const int code = linuxScript(setup, command, unixPath(dir / "out"), timeoutMs, unixPath(dir / "err"));
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     r.timedOut = code < 0;
     r.exitCode = DWORD(code);
     r.out = exists(dir / "out") ? readFile(dir / "out") : "";
+    // What Wine or the set-up said, for a failure's message.
+    r.err = exists(dir / "err") ? readFile(dir / "err") : "";
     r.out.erase(std::remove(r.out.begin(), r.out.end(), '\r'), r.out.end());
     r.lines = splitLines(r.out);
     return r;
@@ -949,7 +952,7 @@ RunResult runUnderLocale(const std::string& locale, const std::string& exe, cons
                      120000);
 }
 
-void stopOtherMachine() { linuxScript(otherMachineSetup(), "tw_wineserver -k", "/dev/null", 30000); }
+void stopOtherMachine() { linuxScript(otherMachineSetup(), "tw_wine_stop", "/dev/null", 30000); }
 
 // ---- clipboard ------------------------------------------------------------
 

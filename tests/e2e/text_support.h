@@ -92,7 +92,7 @@ protected:
     // the last run there (the copy or a /NEXT).
     std::string copyAsText(const std::string& size, const std::string& exe = tarnwickExe()) {
         copied = runOnOtherMachine(exe, {"/TEXT" + size, sharedPath(source)});
-        EXPECT_EQ(copied.exitCode, 0u) << copied.out;
+        EXPECT_EQ(copied.exitCode, 0u) << copied.out << copied.err;
         unsigned n = 1;
         for (const std::string& line : copied.lines) std::sscanf(line.c_str(), "The copy is %u parts of text.", &n);
         partsOfCopy = n;
@@ -107,7 +107,7 @@ protected:
     }
     std::string next(const std::string& exe = tarnwickExe()) {
         copied = runOnOtherMachine(exe, {"/NEXT"});
-        EXPECT_EQ(copied.exitCode, 0u) << copied.out;
+        EXPECT_EQ(copied.exitCode, 0u) << copied.out << copied.err;
         return takeText();
     }
     std::string takeText() {
