@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "../../common/handles.h"
@@ -29,8 +30,12 @@ void placeUnattended(const std::string& text) {
             placeClipboardText(text, false);
             return;
         } catch (const char* message) {
-            // Each try waits about a second for the clipboard by itself.
-            if (message != kErrorOpeningClipboard && message != kErrorSettingClipboard) throw;
+            // Each try waits about a second for the clipboard by itself. The
+            // texts are compared, not the pointers: more than one unit
+            // raises them.
+            if (!message || (std::strcmp(message, kErrorOpeningClipboard) != 0 &&
+                             std::strcmp(message, kErrorSettingClipboard) != 0))
+                throw;
             if (::GetTickCount() - started >= kBusyPlaceSeconds * 1000u) throw;
             if (!said) {
                 console().write("The clipboard is busy: trying again for up to " + std::to_string(kBusyPlaceSeconds) +

@@ -108,6 +108,7 @@ enum class Event {
     UserText,
     ForeignPart,
     OldCopyOnClipboard,  // a one-part copy of another tree there before the receiver starts
+    SlowReader,          // another program holds the receiver's clipboard for 2 s after each change
 };
 
 struct Row {
@@ -127,6 +128,10 @@ inline void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 class HandsFree : public TextTransfer, public ::testing::WithParamInterface<Row> {
 protected:
+    // Within the test's own time limit, so that a receiver that stalls
+    // shows what it printed.
+    DWORD receiverWaitMs = 200000;
+
     void makeSource() override {
         TextTransfer::makeSource();
         makeDir(source + "\\deep\\void");  // an empty folder
@@ -143,6 +148,10 @@ protected:
         removeTree(dest);
         makeDir(dest);
         Channel channel(tmp, row.cap, row.lineEnds, row.delayMs, row.oneWay);
+        // Racing the receiver for each part: either it finds the clipboard
+        // held when it reads, or when it places its acknowledgement.
+        std::unique_ptr<ClipboardHolder> slowReader;
+        if (row.event == Event::SlowReader) slowReader = std::make_unique<ClipboardHolder>(2000);
         std::unique_ptr<Process> receiver;
         std::unique_ptr<OtherMachineProcess> sender;
         auto startReceiver = [&] { receiver = std::make_unique<Process>(tarnwickExe(), std::vector<std::string>{"/FORCERECEIVE", dest}); };
@@ -208,13 +217,15 @@ protected:
             break;
         }
         case Event::OldCopyOnClipboard: break;
+        case Event::SlowReader: break;
         }
 
-        ASSERT_TRUE(receiver->wait(1200000)) << receiver->output();
+        ASSERT_TRUE(receiver->wait(receiverWaitMs)) << receiver->output();
         const std::string got = receiver->output();
         EXPECT_EQ(receiver->exitCode(), 0u) << got;
         EXPECT_TRUE(contains(got, "Done.\n")) << got;
         ASSERT_TRUE(sender->wait(120000)) << sender->output() << "\nThe receiver:\n" << got;
+        slowReader.reset();
         // One way, nothing confirms the paste: an exit code of its own.
         EXPECT_EQ(sender->exitCode(), row.oneWay ? 2u : 0u) << sender->output();
         EXPECT_TRUE(contains(sender->output(), row.senderSays)) << sender->output();
@@ -237,6 +248,10 @@ protected:
         if (row.event == Event::OldCopyOnClipboard) {
             // Named and asked for again, never pasted: no sender sends it.
             EXPECT_TRUE(contains(got, "Part 1 of 1 would complete a copy that no sender has sent")) << got;
+        }
+        if (row.event == Event::SlowReader) {
+            // A busy clipboard costs a moment, not the /WAIT of a lost message.
+            EXPECT_FALSE(contains(sender->output(), "No acknowledgement in")) << sender->output();
         }
 
         // The last acknowledgement says pasted, and stays out of history.

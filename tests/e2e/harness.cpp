@@ -1069,7 +1069,7 @@ ClipboardSnapshot snapshotClipboard() {
     return s;
 }
 
-ClipboardHolder::ClipboardHolder() {
+ClipboardHolder::ClipboardHolder(DWORD eachChangeMs) {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     HANDLE inRead = nullptr, outRead = nullptr, outWrite = nullptr;
     if (!::CreatePipe(&inRead, &input_, &sa, 0) || !::CreatePipe(&outRead, &outWrite, &sa, 0)) fail("CreatePipe");
@@ -1083,6 +1083,7 @@ ClipboardHolder::ClipboardHolder() {
     si.hStdError = outWrite;
     std::string exe = testsDir() + "\\clipholder.exe";
     std::string line = quoteArgument(exe);
+    if (eachChangeMs) line += " " + std::to_string(eachChangeMs);
     PROCESS_INFORMATION pi{};
     BOOL ok = startWithRetries(line, [&] {
         std::string copy = line;

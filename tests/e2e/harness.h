@@ -215,10 +215,11 @@ struct ClipboardSnapshot {
 ClipboardSnapshot snapshotClipboard();
 
 // Holds the clipboard open from another process (clipholder.exe, with a
-// window as owner, so that OpenClipboard in a third process fails).
+// window as owner, so that OpenClipboard in a third process fails); with
+// eachChangeMs, only for that long after each change of the clipboard.
 class ClipboardHolder {
 public:
-    ClipboardHolder();
+    explicit ClipboardHolder(DWORD eachChangeMs = 0);
     ~ClipboardHolder();
     ClipboardHolder(const ClipboardHolder&) = delete;
     ClipboardHolder& operator=(const ClipboardHolder&) = delete;

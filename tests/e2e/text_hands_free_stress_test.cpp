@@ -11,6 +11,7 @@ namespace {
 
 class HandsFreeStress : public HandsFree {
 protected:
+    HandsFreeStress() { receiverWaitMs = 1200000; }
     void makeSource() override {
         makeDir(source);
         for (int i = 0; i < 5; ++i) {

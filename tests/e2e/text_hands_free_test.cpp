@@ -13,7 +13,9 @@ const Row kChannels[] = {
      "Every part was placed 3 times."},
     {"ReceiverStoppedHalfWayAndStartedAgain", 0, "lf", 0, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true,
      Event::StopReceiver, kPasted},
-    {"SenderStoppedHalfWayAndStartedAgain", 0, "lf", 0, false, {"/SEND:8K"}, true, Event::StopSender, kPasted},
+    // A second a message: without it the four parts and the paste may all
+    // be over before the sender is stopped.
+    {"SenderStoppedHalfWayAndStartedAgain", 0, "lf", 1000, false, {"/SEND:8K"}, true, Event::StopSender, kPasted},
     // A channel slow enough (1.5 s a message) that what is placed after two
     // parts lands while the rest are still on their way.
     {"UsersOwnTextInTheMiddle", 0, "lf", 1500, false, {"/SEND:8K", "/WAIT:4", "/INTERVAL:2"}, true, Event::UserText,
@@ -22,6 +24,10 @@ const Row kChannels[] = {
      Event::ForeignPart, kPasted},
     {"AnOldCopyOnTheClipboardWhenTheReceiverStarts", 0, "lf", 0, false, {"/SEND:8K"}, true,
      Event::OldCopyOnClipboard, kPasted},
+    // Started again after the copy was cut for the channel: the smaller
+    // parts go on, the receiver holds part 1 already.
+    {"CappedSenderStoppedAfterTheRecut", 12000, "keep", 1000, false, {"/SEND"}, true, Event::StopSender, kPasted},
+    {"AProgramHoldsTheClipboardAfterEachChange", 0, "lf", 0, false, {"/SEND:8K"}, true, Event::SlowReader, kPasted},
 };
 
 TEST_P(HandsFree, TheTreeArrives) { runRow(GetParam()); }
