@@ -150,6 +150,29 @@ private:
     bool open_;
 };
 
+// A message-only window to open the clipboard with for reading it. Under
+// Wine a clipboard opened without a window may be opened by a second
+// program at the same time, which then takes it over: the first one's
+// GetClipboardData fails half-way through its read. Opened with a window
+// it is the reader's alone, as it always is on Windows, where the window
+// changes nothing. Declared before the clipboard_session, so that it goes
+// after the clipboard is closed.
+class reader_window {
+public:
+    reader_window() noexcept
+        : hwnd_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
+    ~reader_window() {
+        if (hwnd_) ::DestroyWindow(hwnd_);
+    }
+    reader_window(const reader_window&) = delete;
+    reader_window& operator=(const reader_window&) = delete;
+
+    HWND get() const noexcept { return hwnd_; }
+
+private:
+    HWND hwnd_;
+};
+
 // CoInitialize/CoUninitialize for the calling thread.
 class com_apartment {
 public:

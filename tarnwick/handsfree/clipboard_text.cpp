@@ -16,7 +16,8 @@ std::u16string tarnwickTextOnClipboard(bool& busy) {
     // Opened before anything is asked: a program that is still placing its
     // formats holds the clipboard open, and what it holds then is half of
     // what it places.
-    clipboard_session clipboard;
+    reader_window window;
+    clipboard_session clipboard(window.get());
     busy = !clipboard;
     if (clipboard && ::IsClipboardFormatAvailable(CF_UNICODETEXT)) readClipboardText("TARNWICK ", text);
     return text;

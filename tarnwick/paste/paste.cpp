@@ -68,7 +68,8 @@ void PasteContext::paste(const std::wstring& destination, bool force) {
 
     // Declared in this order so that a failure unlocks the block first and
     // then closes the clipboard.
-    clipboard_session clipboard;
+    reader_window window;
+    clipboard_session clipboard(window.get());
     if (!clipboard) throw "Error opening clipboard.";
     HANDLE data = ::GetClipboardData(formatTable[format]);
     if (!data) throw "Error getting clipboard data.";

@@ -184,7 +184,8 @@ private:
 // text, which is not copied at all.
 bool readPartText(std::u16string& text) {
     if (!::IsClipboardFormatAvailable(CF_UNICODETEXT)) return false;
-    clipboard_session clipboard;
+    reader_window window;
+    clipboard_session clipboard(window.get());
     if (!clipboard) throw kErrorOpeningClipboard;
     if (!readClipboardText(kPartMark, text)) throw kErrorGettingClipboard;
     return !text.empty();

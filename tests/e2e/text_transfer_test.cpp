@@ -1,6 +1,8 @@
 // The block as text between two machines (two Wine prefixes, two
 // clipboards) through a channel that carries only text: copied with /TEXT
 // and /NEXT on one, carried by the relay, pasted on the other.
+#include <thread>
+
 #include "copy_support.h"
 #include "tarnwick/transfer/text_part.h"
 #include "text_support.h"
@@ -188,11 +190,15 @@ TEST_F(TextTransfer, TwoPastesAtOnceKeepOneCopyWhole) {
     ASSERT_GE(parts.size(), 3u);
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         carry(parts[i]);
-        std::vector<std::unique_ptr<Process>> pastes;
-        for (int k = 0; k < 3; ++k) pastes.push_back(std::make_unique<Process>(tarnwickExe(), std::vector<std::string>{"/FORCEPASTE", dest}));
-        for (auto& p : pastes) {
-            ASSERT_TRUE(p->wait(120000));
-            EXPECT_EQ(p->exitCode(), 0u) << p->output();
+        // Three at once, each with its boxes read and answered, so that one
+        // that fails says why instead of waiting on its box.
+        RunResult pastes[3];
+        std::vector<std::thread> running;
+        for (RunResult& r : pastes) running.emplace_back([&r, this] { r = paste(); });
+        for (std::thread& t : running) t.join();
+        for (const RunResult& r : pastes) {
+            EXPECT_EQ(r.exitCode, 0u) << r.out;
+            for (const Box& box : r.boxes) ADD_FAILURE() << "box: " << box.text;
         }
     }
     carry(parts.back());
