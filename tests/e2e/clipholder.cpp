@@ -9,6 +9,7 @@
 // Opened with a window as owner, the clipboard stays locked against every
 // other process (an owner-less open would not be exclusive under Wine).
 // Prints "held" once it has the clipboard, or once it listens for changes.
+
 // The clipboard listener came with Vista; the project's own programs build
 // for XP.
 #undef _WIN32_WINNT
